@@ -1,0 +1,71 @@
+// The updater's one channel to the phone. Platform-neutral interface; the backend lives in its own file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+inline constexpr std::uint32_t kSlowSpeed = 9600;
+inline constexpr std::uint32_t kFastSpeed = 115200;
+inline constexpr std::size_t kReplyCapacity = 1024;
+inline constexpr int kReadAttempts = 200;
+inline constexpr int kReadWindowMs = 200;
+
+struct ReplyBuffer {
+    std::array<std::uint8_t, kReplyCapacity> bytes{};
+    std::size_t count = 0;
+};
+
+// How long readReply waits: `attempts` windows of `windowMs` each. Tests shorten it; programs keep the default.
+struct ReadRule {
+    int attempts = kReadAttempts;
+    int windowMs = kReadWindowMs;
+};
+
+// Why the last open failed, so a front end can say more than "Port is busy".
+enum class OpenError { None, Missing, Busy, Permission, Settings, Other };
+const char* openErrorText(OpenError error);
+
+// COM1..COM4 on this system: /dev/ttyUSB<n-1>, else /dev/ttyACM<n-1>, else /dev/ttyS<n-1>.
+std::string defaultPortPath(char portDigit);
+
+class SerialLink {
+public:
+    using PortResolver = std::function<std::string(char portDigit)>;
+
+    SerialLink();
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // Maps a port digit to a device path (default: defaultPortPath). Lets tests and the CLI name a device.
+    void setPortResolver(PortResolver resolver);
+    void setReadRule(ReadRule rule);
+
+    bool open(char portDigit, std::uint32_t speed);
+    bool reopen(std::uint32_t speed);  // always true; a failed open shows up as a missing reply
+    void close();
+    bool isOpen() const;
+    void clearErrors();
+    bool write(const std::uint8_t* bytes, std::size_t count);
+    bool readReply();
+
+    const ReplyBuffer& reply() const;
+    OpenError lastOpenError() const;
+    int lastOpenErrno() const;
+    std::string lastOpenPath() const;
+
+    // Thread-safe: wakes any read window or stalled write at once and makes every later write and read
+    // fail without touching the line, until clearInterrupt().
+    void interrupt();
+    void clearInterrupt();
+    bool interrupted() const;
+
+    struct Backend;  // platform part, one file per platform
+
+private:
+    std::unique_ptr<Backend> backend_;
+};

@@ -1,0 +1,29 @@
+// What the session needs of a window: the panel operations. The Qt window, the terminal front end and the
+// tests each implement it. Implementations are called from one thread at a time (see SessionControl).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "control_ids.h"
+
+enum class MessageIcon { None, Error };
+
+class Panel {
+public:
+    virtual ~Panel() = default;
+
+    virtual void setStatus(const std::string& text) = 0;
+    virtual void setFieldText(int control, const std::string& text) = 0;
+    virtual void clearImageFields() = 0;
+    // The whole count: ranges are not cut to 16 bits. A step past the top starts the bar over.
+    virtual void progressStart(std::uint32_t range) = 0;
+    virtual void progressStep() = 0;
+    virtual void progressReset() = 0;
+    // Modal; returns when the user has closed it.
+    virtual void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
+    virtual char selectedPortDigit() = 0;  // '1'..'4'
+    virtual void setControlEnabled(int control, bool enabled) = 0;
+    virtual void setControlVisible(int control, bool visible) = 0;
+    virtual void redrawPanel() = 0;
+};

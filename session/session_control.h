@@ -1,0 +1,72 @@
+// Starting, aborting and ending update sessions. One SessionControl per window (or CLI run).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "image/flash_image.h"
+#include "panel.h"
+#include "payloads.h"
+#include "serial/serial_link.h"
+
+struct SessionState {
+    std::atomic<bool> sessionRunning{false};
+    std::atomic<bool> clockRunning{false};
+    std::atomic<bool> abortHintArmed{false};
+    std::atomic<bool> failureHintWanted{false};
+};
+
+enum FailureCode : int {
+    kPortBusy = 1,
+    kWrongResponse = 2,
+    kWrongImageSize = 3,
+    kWrongSoftware = 4,
+    kTransmitError = 5,
+};
+
+// How a session ended, as waitForEnd() reports it: 0 success, 1..5 a FailureCode, or one of these.
+inline constexpr int kSessionAborted = -1;
+inline constexpr int kNoSession = -2;
+
+const char* failureMessage(int code);  // "Unknown error" for codes outside 1..5
+inline constexpr const char* kBatteryHint =
+    "You will have to remove the battery and put it back before restarting";
+
+// Runs a closure on the thread that owns the panel and returns at once (e.g. a queued Qt invocation).
+using UiExecutor = std::function<void(std::function<void()>)>;
+
+class SessionControl {
+public:
+    // With an executor, every panel call the worker makes is carried out on the panel's thread while the
+    // worker waits, and calls from an aborted session are dropped. Without one, the worker calls the panel
+    // directly and the panel must be thread-safe (the terminal front end, tests).
+    explicit SessionControl(Panel& panel, UiExecutor executor = {});
+    ~SessionControl();  // stops a running session silently (no message) and releases the port
+    SessionControl(const SessionControl&) = delete;
+    SessionControl& operator=(const SessionControl&) = delete;
+
+    SerialLink& link();
+    SessionState& state();
+    const Payloads& payloads() const;
+    void setPayloads(const Payloads& payloads);
+
+    // The Update/Abort button: start when no session runs, abort otherwise.
+    void updatePressed(const FlashImage& image);
+    void startSession(const FlashImage& image);
+    // Panel's thread. Returns when the worker has stopped and the port is closed; nothing is written after
+    // it is called. Shows the battery hint if the phone was detected in this session, then the idle reset.
+    void abortSession();
+    // Window closing: like abortSession but shows nothing and leaves the panel alone.
+    void shutdown();
+
+    bool running() const;
+    // Blocks until the current session's worker has ended; its result (0, a FailureCode, kSessionAborted).
+    int waitForEnd();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
