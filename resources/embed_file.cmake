@@ -16,7 +16,8 @@ endif()
 file(READ "${INPUT}" hex HEX)
 # 16 bytes per line keeps the generated file readable and the compiler's lines short.
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-string(REGEX REPLACE "((0x..,){16})" "\\1\n    " bytes "${bytes}")
+string(REPEAT "0x..," 16 line_of_bytes)
+string(REGEX REPLACE "(${line_of_bytes})" "\\1\n    " bytes "${bytes}")
 
 file(WRITE "${OUTPUT}.tmp"
   "// Generated from ${INPUT} by embed_file.cmake; do not edit.\n"
