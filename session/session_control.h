@@ -25,6 +25,9 @@ enum FailureCode : int {
     kWrongImageSize = 3,
     kWrongSoftware = 4,
     kTransmitError = 5,
+    // Not one of the phone's failures: an image whose frames run past its size (the readers never make one).
+    // Refused before the port is opened; shown as "Unknown error".
+    kUnusableImage = 6,
 };
 
 // How a session ended, as waitForEnd() reports it: 0 success, 1..5 a FailureCode, or one of these.

@@ -1,0 +1,8 @@
+#include "payloads.h"
+
+#include "resources/loader_payloads.h"
+
+Payloads loadPayloads() {
+    return Payloads{Payload{kBootApplication, kBootApplicationSize},
+                    Payload{kServiceApplication, kServiceApplicationSize}};
+}
