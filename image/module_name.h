@@ -1,0 +1,12 @@
+// The module name shown beside a loaded image: a space, the file's name without its directory, upper-cased,
+// cut at its first '.'.
+#pragma once
+
+#include <string>
+
+// A name that is valid UTF-8 is upper-cased per code point (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic);
+// any other name is taken as Latin-1 bytes. Letters without a single upper-case partner stay as they are.
+std::string moduleName(const std::string& path);
+
+// The upper-casing alone, for a name already stripped of its directory.
+std::string upperCaseName(const std::string& name);

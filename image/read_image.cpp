@@ -1,0 +1,64 @@
+#include "image/read_image.h"
+
+#include <limits>
+#include <utility>
+
+#include "image/readers.h"
+
+namespace {
+
+// The session needs a header frame and a termination frame.
+constexpr std::size_t kMinimumFrames = 2;
+
+ReadResult corrupt() {
+    ReadResult result;
+    result.outcome = ReadOutcome::CorruptFile;
+    return result;
+}
+
+}  // namespace
+
+ReadResult readImage(std::vector<std::uint8_t> content) {
+    const std::optional<ImageFormat> format = detectFormat(content.data(), content.size());
+    if (!format) return ReadResult{};  // UnrecognizedFormat
+    // Positions and sizes in an image are 32-bit.
+    if (content.size() > std::numeric_limits<std::uint32_t>::max()) return corrupt();
+
+    FrameRun run;
+    std::string emmaHeader;
+    std::vector<std::uint8_t> buffer;
+    switch (*format) {
+        case ImageFormat::SBIN:
+            if (!walkSbin(content.data(), content.size(), run)) return corrupt();
+            buffer = std::move(content);
+            break;
+        case ImageFormat::SHEX:
+            if (!convertShex(content.data(), content.size(), run)) return corrupt();
+            buffer = std::move(content);
+            break;
+        case ImageFormat::EMMA: {
+            if (content.size() < kEmmaMinimumSize) return corrupt();
+            buffer.resize(content.size() + content.size() / 2);
+            if (!decodeEmma(content.data(), content.size(), buffer.data(), buffer.size(), run, emmaHeader)) {
+                return corrupt();
+            }
+            std::vector<std::uint8_t>().swap(content);  // the file's buffer is no longer needed
+            break;
+        }
+    }
+    if (run.frames < kMinimumFrames || run.size > std::numeric_limits<std::uint32_t>::max()) return corrupt();
+
+    ReadResult result;
+    result.outcome = ReadOutcome::Ok;
+    result.image.data = std::move(buffer);
+    result.image.size = static_cast<std::uint32_t>(run.size);
+    result.image.frameCount = static_cast<std::int32_t>(run.frames - kMinimumFrames);
+
+    result.summary.format = *format;
+    result.summary.versionText = findVersionText(result.image.bytes(), run.size);
+    if (result.summary.versionText && *format == ImageFormat::EMMA) *result.summary.versionText += emmaHeader;
+    result.summary.size = result.image.size;
+    result.summary.frameCount = result.image.frameCount;
+    result.summary.checksumsOk = run.checksumsOk;
+    return result;
+}
