@@ -95,6 +95,14 @@ std::optional<std::string> upperUtf8(const std::string& name) {
 
 }  // namespace
 
+bool isValidUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!decodeUtf8(text, i)) return false;
+    }
+    return true;
+}
+
 std::string upperCaseName(const std::string& name) {
     if (std::optional<std::string> utf8 = upperUtf8(name)) return *utf8;
     std::string out = name;

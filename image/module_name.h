@@ -10,3 +10,7 @@ std::string moduleName(const std::string& path);
 
 // The upper-casing alone, for a name already stripped of its directory.
 std::string upperCaseName(const std::string& name);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF). A module
+// name is UTF-8 when this holds for it, and Latin-1 otherwise.
+bool isValidUtf8(const std::string& text);

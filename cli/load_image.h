@@ -1,0 +1,14 @@
+// Reads an image file whole and turns it into an image, with the exit code and message for each failure.
+#pragma once
+
+#include <string>
+
+#include "image/read_image.h"
+
+struct LoadedImage {
+    int exitCode = 0;        // kExitOk, kExitCannotOpen, kExitUnrecognized or kExitCorrupt
+    const char* error = "";  // the user's message when exitCode is not kExitOk
+    ReadResult read;         // meaningful only with kExitOk
+};
+
+LoadedImage loadImageFile(const std::string& path);

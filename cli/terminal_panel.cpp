@@ -1,0 +1,108 @@
+#include "terminal_panel.h"
+
+#include <algorithm>
+
+namespace {
+constexpr int kBarWidth = 40;
+
+// The fields a terminal user wants to follow, with the label each line gets.
+const char* fieldLabel(int control) {
+    switch (control) {
+    case IDC_PHONE:
+        return "Phone";
+    case IDC_IMEI:
+        return "IMEI";
+    case IDC_LINKSTATE:
+        return "Link";
+    case IDC_LOADER:
+        return "Loader";
+    default:
+        return nullptr;
+    }
+}
+
+// Field texts start with a space where the window pads them; a line does not need it.
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+}  // namespace
+
+TerminalPanel::TerminalPanel(std::FILE* out, bool drawProgress, char portDigit)
+    : out_(out), drawProgress_(drawProgress), portDigit_(portDigit) {}
+
+void TerminalPanel::setStatus(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    printLine(text);
+}
+
+void TerminalPanel::setFieldText(int control, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    const char* label = fieldLabel(control);
+    if (!label) return;
+    std::string& shown = fields_[control];
+    if (shown == text) return;
+    shown = text;
+    const std::string value = trimmed(text);
+    if (!value.empty()) printLine(std::string(label) + ": " + value);
+}
+
+void TerminalPanel::progressStart(std::uint32_t range) {
+    std::lock_guard lock(mutex_);
+    range_ = range;
+    position_ = 0;
+    if (drawProgress_) {
+        barShown_ = true;
+        lastDrawnWidth_ = -1;
+        drawBar();
+    }
+}
+
+void TerminalPanel::progressStep() {
+    std::lock_guard lock(mutex_);
+    // A step past the top starts the bar over, as the window's bar does.
+    position_ = position_ + 1 > range_ ? 0 : position_ + 1;
+    if (barShown_) drawBar();
+}
+
+void TerminalPanel::progressReset() {
+    std::lock_guard lock(mutex_);
+    position_ = 0;
+    if (barShown_) clearBar();
+    barShown_ = false;
+}
+
+void TerminalPanel::showMessage(const std::string& text, const std::string& caption, MessageIcon) {
+    std::lock_guard lock(mutex_);
+    printLine(caption + ": " + text);
+}
+
+void TerminalPanel::note(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    printLine(line);
+}
+
+void TerminalPanel::printLine(const std::string& line) {
+    if (barShown_) clearBar();
+    std::fprintf(out_, "%s\n", line.c_str());
+    if (barShown_) {
+        lastDrawnWidth_ = -1;
+        drawBar();
+    }
+    std::fflush(out_);
+}
+
+void TerminalPanel::drawBar() {
+    const int filled = range_ == 0 ? 0 : static_cast<int>(std::uint64_t{position_} * kBarWidth / range_);
+    // Redraw only when the bar or its count changes visibly: a frame stream steps thousands of times.
+    if (filled == lastDrawnWidth_ && position_ != range_ && position_ % 64 != 0) return;
+    lastDrawnWidth_ = filled;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(kBarWidth, '.');
+    std::fprintf(out_, "\r[%s] %u/%u\033[K", bar.c_str(), position_, range_);
+    std::fflush(out_);
+}
+
+void TerminalPanel::clearBar() {
+    std::fprintf(out_, "\r\033[K");
+}

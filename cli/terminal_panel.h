@@ -1,0 +1,47 @@
+// The panel as a terminal shows it: status texts and changed fields one per line on stderr, message boxes as
+// "Caption: text", and a progress bar when stderr is a terminal. Thread-safe: the session's worker calls it
+// directly.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "session/panel.h"
+
+class TerminalPanel final : public Panel {
+public:
+    TerminalPanel(std::FILE* out, bool drawProgress, char portDigit);
+
+    void setStatus(const std::string& text) override;
+    void setFieldText(int control, const std::string& text) override;
+    void clearImageFields() override {}
+    void progressStart(std::uint32_t range) override;
+    void progressStep() override;
+    void progressReset() override;
+    void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    char selectedPortDigit() override { return portDigit_; }
+    void setControlEnabled(int, bool) override {}
+    void setControlVisible(int, bool) override {}
+    void redrawPanel() override {}
+
+    // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
+    void note(const std::string& line);
+
+private:
+    void printLine(const std::string& line);  // mutex held
+    void drawBar();                           // mutex held
+    void clearBar();                          // mutex held
+
+    std::mutex mutex_;
+    std::FILE* out_;
+    const bool drawProgress_;
+    const char portDigit_;
+    std::map<int, std::string> fields_;
+    std::uint32_t range_ = 0;
+    std::uint32_t position_ = 0;
+    bool barShown_ = false;
+    int lastDrawnWidth_ = -1;
+};
