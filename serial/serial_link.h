@@ -44,13 +44,21 @@ public:
     // Maps a port digit to a device path (default: defaultPortPath). Lets tests and the CLI name a device.
     void setPortResolver(PortResolver resolver);
     void setReadRule(ReadRule rule);
+    ReadRule readRule() const;
 
+    // Fails (with lastOpenError) for a missing, held, forbidden or unconfigurable device, a speed other than
+    // 9600/115200, and while interrupted.
     bool open(char portDigit, std::uint32_t speed);
     bool reopen(std::uint32_t speed);  // always true; a failed open shows up as a missing reply
+    // Idempotent. After interrupt() it also discards output still queued for the line.
     void close();
     bool isOpen() const;
     void clearErrors();
+    // Waits for room on the line until the whole block is out; false when interrupted or the device fails.
     bool write(const std::uint8_t* bytes, std::size_t count);
+    // Zeroes the reply, then up to `attempts` windows; the first window that gets data is the reply (at most
+    // kReplyCapacity bytes), and pending input is purged after every window. On a closed or vanished line it
+    // fails after one window.
     bool readReply();
 
     const ReplyBuffer& reply() const;
@@ -61,7 +69,7 @@ public:
     // Thread-safe: wakes any read window or stalled write at once and makes every later write and read
     // fail without touching the line, until clearInterrupt().
     void interrupt();
-    void clearInterrupt();
+    void clearInterrupt();  // call when no other thread uses the link
     bool interrupted() const;
 
     struct Backend;  // platform part, one file per platform

@@ -1,0 +1,117 @@
+// Platform-neutral half of the serial link: the reply rule, the activity flags and the interrupt state.
+#include "serial/serial_link.h"
+
+#include <cerrno>
+
+#include "serial/activity_flags.h"
+#include "serial/port_backend.h"
+
+ActivityFlags activityFlags;
+
+const char* openErrorText(OpenError error) {
+    switch (error) {
+        case OpenError::None: return "no error";
+        case OpenError::Missing: return "no such device";
+        case OpenError::Busy: return "the port is held by another program";
+        case OpenError::Permission: return "permission denied";
+        case OpenError::Settings: return "the device refused the line settings";
+        case OpenError::Other: break;
+    }
+    return "the device could not be opened";
+}
+
+SerialLink::SerialLink() : backend_(std::make_unique<Backend>()) {}
+
+SerialLink::~SerialLink() { close(); }
+
+void SerialLink::setPortResolver(PortResolver resolver) {
+    backend_->resolver = resolver ? std::move(resolver) : PortResolver(defaultPortPath);
+}
+
+void SerialLink::setReadRule(ReadRule rule) { backend_->rule = rule; }
+
+ReadRule SerialLink::readRule() const { return backend_->rule; }
+
+bool SerialLink::open(char portDigit, std::uint32_t speed) {
+    Backend& b = *backend_;
+    b.portDigit = portDigit;
+    close();
+    b.lastPath = b.resolver(portDigit);
+    PortOpenResult result;
+    if (b.interrupted) {
+        result = {OpenError::Other, EINTR};  // an aborted session must not touch the line again
+    } else if (!serial_port::supportedSpeed(speed)) {
+        result = {OpenError::Settings, EINVAL};
+    } else {
+        result = serial_port::open(*b.port, b.lastPath, speed);
+    }
+    b.lastError = result.error;
+    b.lastErrno = result.errorNumber;
+    return result.error == OpenError::None;
+}
+
+bool SerialLink::reopen(std::uint32_t speed) {
+    open(backend_->portDigit, speed);
+    return true;
+}
+
+void SerialLink::close() { serial_port::close(*backend_->port, backend_->interrupted); }
+
+bool SerialLink::isOpen() const { return serial_port::isOpen(*backend_->port); }
+
+void SerialLink::clearErrors() {
+    if (isOpen()) serial_port::clearErrors(*backend_->port);
+}
+
+bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
+    Backend& b = *backend_;
+    if (b.interrupted || !isOpen()) return false;
+    if (!serial_port::write(*b.port, bytes, count)) return false;
+    activityFlags.txSeen = true;
+    return true;
+}
+
+bool SerialLink::readReply() {
+    Backend& b = *backend_;
+    b.reply = ReplyBuffer{};
+    for (int attempt = 0; attempt < b.rule.attempts; ++attempt) {
+        if (b.interrupted) return false;
+        if (!isOpen()) {
+            // A closed or vanished port: wait out one window so a caller's retry loop does not spin, then fail.
+            serial_port::idleWindow(*b.port, b.rule.windowMs);
+            return false;
+        }
+        std::size_t received = 0;
+        const WindowResult result =
+            serial_port::readWindow(*b.port, b.reply.bytes.data(), b.reply.bytes.size(), b.rule.windowMs, received);
+        if (result == WindowResult::Interrupted) {
+            b.reply = ReplyBuffer{};
+            return false;
+        }
+        serial_port::purgeInput(*b.port);  // anything after this attempt is stale
+        if (received > 0) {
+            b.reply.count = received;
+            activityFlags.rxSeen = true;
+            return true;
+        }
+        if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
+    }
+    return false;
+}
+
+const ReplyBuffer& SerialLink::reply() const { return backend_->reply; }
+OpenError SerialLink::lastOpenError() const { return backend_->lastError; }
+int SerialLink::lastOpenErrno() const { return backend_->lastErrno; }
+std::string SerialLink::lastOpenPath() const { return backend_->lastPath; }
+
+void SerialLink::interrupt() {
+    backend_->interrupted = true;
+    serial_port::wake(*backend_->port);
+}
+
+void SerialLink::clearInterrupt() {
+    backend_->interrupted = false;
+    serial_port::clearWake(*backend_->port);
+}
+
+bool SerialLink::interrupted() const { return backend_->interrupted; }
