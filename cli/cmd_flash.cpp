@@ -10,40 +10,44 @@
 #include <thread>
 #include <vector>
 
-#include "image/read_image.h"
-#include "image/whole_file.h"
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/load_image.h"
+#include "cli/terminal_panel.h"
+#include "cli/usage.h"
 #include "serial/serial_link.h"
 #include "session/session_control.h"
-#include "terminal_panel.h"
 
 namespace {
-
-constexpr int kExitUsage = 64;
-constexpr int kExitCannotOpen = 2;
-constexpr int kExitUnrecognized = 3;
-constexpr int kExitCorrupt = 4;
 
 struct FlashArgs {
     std::string device;
     std::string file;
 };
 
-bool parseArgs(const std::vector<std::string>& args, FlashArgs& out) {
+// Empty when the arguments are fine, else the reason for the usage error.
+std::string parseArgs(const CommandArgs& args, FlashArgs& out) {
+    bool optionsDone = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--port" && i + 1 < args.size()) {
+        if (!optionsDone && arg == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && arg == "--port") {
+            if (i + 1 == args.size()) return "--port needs a DEVICE";
             out.device = args[++i];
-        } else if (arg.rfind("--port=", 0) == 0) {
+        } else if (!optionsDone && arg.rfind("--port=", 0) == 0) {
             out.device = arg.substr(7);
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            return false;
+        } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
+            return "unknown option '" + arg + "'";
         } else if (out.file.empty()) {
             out.file = arg;
         } else {
-            return false;
+            return "flash takes exactly one FILE";
         }
     }
-    return !out.device.empty() && !out.file.empty();
+    if (out.device.empty()) return "flash needs --port DEVICE (a device path or COM1..COM4)";
+    if (out.file.empty()) return "flash takes exactly one FILE";
+    return {};
 }
 
 // "COM1".."COM4" (any case) name the description's ports; anything else is a device path.
@@ -52,28 +56,6 @@ char comPortDigit(const std::string& device) {
         device[3] >= '1' && device[3] <= '4')
         return device[3];
     return 0;
-}
-
-// Loads FILE exactly as `info` does: same messages, same exit codes; 0 when it loaded.
-int loadImage(const std::string& path, FlashImage& image) {
-    std::vector<std::uint8_t> content;
-    if (!readWholeFile(path, content)) {
-        std::fprintf(stderr, "Unable to open flash image\n");
-        return kExitCannotOpen;
-    }
-    ReadResult result = readImage(std::move(content));
-    switch (result.outcome) {
-    case ReadOutcome::Ok:
-        image = std::move(result.image);
-        return 0;
-    case ReadOutcome::UnrecognizedFormat:
-        std::fprintf(stderr, "Unrecognized flash image format\n");
-        return kExitUnrecognized;
-    case ReadOutcome::CorruptFile:
-        break;
-    }
-    std::fprintf(stderr, "File is corrupt or unknown format\n");
-    return kExitCorrupt;
 }
 
 std::string whyPortFailed(const SerialLink& link) {
@@ -119,14 +101,16 @@ private:
 
 }  // namespace
 
-int cmdFlash(const std::vector<std::string>& args) {
+int runFlash(const CommandArgs& args) {
     FlashArgs flash;
-    if (!parseArgs(args, flash)) {
-        std::fprintf(stderr, "usage: phone-updater-cli flash --port DEVICE FILE   (DEVICE: a path or COM1..COM4)\n");
-        return kExitUsage;
+    if (std::string reason = parseArgs(args, flash); !reason.empty()) return usageError(reason);
+    // Nothing is opened unless the image loads.
+    LoadedImage loaded = loadImageFile(flash.file);
+    if (loaded.exitCode != kExitOk) {
+        std::fprintf(stderr, "%s\n", loaded.error);
+        return loaded.exitCode;
     }
-    FlashImage image;
-    if (int code = loadImage(flash.file, image)) return code;
+    const FlashImage& image = loaded.read.image;
 
     const char digit = comPortDigit(flash.device);
     TerminalPanel panel(stderr, isatty(STDERR_FILENO) == 1, digit ? digit : '1');

@@ -8,4 +8,4 @@ using CommandArgs = std::vector<std::string>;
 
 int runInfo(const CommandArgs& args);     // cmd_info.cpp
 int runConvert(const CommandArgs& args);  // cmd_convert.cpp
-// int runFlash(const CommandArgs& args); // cmd_flash.cpp, with the flash subcommand
+int runFlash(const CommandArgs& args);    // cmd_flash.cpp
