@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "image/whole_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WholeFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("whole-file-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path.string();
+    }
+    fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(WholeFile, ReadsEveryByte) {
+    std::vector<std::uint8_t> bytes(3 * 1024 * 1024 + 7);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(readWholeFile(write("big", bytes), out));
+    EXPECT_EQ(out, bytes);
+
+    ASSERT_TRUE(readWholeFile(write("empty", {}), out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(WholeFile, MissingFilesAndDirectoriesAreRefused) {
+    std::vector<std::uint8_t> out{1, 2, 3};
+    EXPECT_FALSE(readWholeFile((dir_ / "missing").string(), out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(readWholeFile(dir_.string(), out));
+    EXPECT_FALSE(readWholeFile("", out));
+}
