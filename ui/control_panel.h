@@ -1,0 +1,121 @@
+// The one panel that fills the main window: its 37 controls, the panel operations the session and Load SW
+// use, and the three timers (clock, activity lights, window icon). UI thread only: the session's worker
+// reaches it through SessionControl's executor.
+#pragma once
+
+#include <QBasicTimer>
+#include <QButtonGroup>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "session/panel.h"
+#include "ui/clock_counter.h"
+
+inline constexpr int kClockIntervalMs = 1000;
+inline constexpr int kLightsIntervalMs = 10;
+inline constexpr int kIconIntervalMs = 100;
+inline constexpr int kFirstIconId = 105;
+inline constexpr int kIconCount = 6;
+
+// Fixed pixels of the two activity lights at the right end of the bottom row.
+inline constexpr int kLightSize = 7;
+inline constexpr int kReceiveLightX = 328;
+inline constexpr int kReceiveLightY = 180;
+inline constexpr int kSendLightX = 328;
+inline constexpr int kSendLightY = 189;
+
+class ControlPanel : public QWidget, public Panel {
+    Q_OBJECT
+
+public:
+    // Replaces the modal message box (tests): receives what the box would show.
+    using MessageBoxFunction =
+        std::function<void(const std::string& text, const std::string& caption, MessageIcon icon)>;
+    // Maps a port digit to the device its radio button's tooltip names (default: defaultPortPath).
+    using PortPathFunction = std::function<std::string(char portDigit)>;
+
+    explicit ControlPanel(QWidget* parent = nullptr);
+    ~ControlPanel() override;
+
+    // Panel operations.
+    void setStatus(const std::string& text) override;
+    void setFieldText(int control, const std::string& text) override;
+    void clearImageFields() override;
+    void progressStart(std::uint32_t range) override;
+    void progressStep() override;
+    void progressReset() override;
+    void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    char selectedPortDigit() override;
+    void setControlEnabled(int control, bool enabled) override;
+    void setControlVisible(int control, bool visible) override;
+    void redrawPanel() override;
+
+    void toggleAbout();
+    bool aboutShown() const { return aboutShown_; }
+
+    // The flag the clock follows (the session's clockRunning); the clock stays stopped without one.
+    void setClockSource(const std::atomic<bool>* clockRunning) { clockRunning_ = clockRunning; }
+
+    // Timer handlers, public so tests can tick without waiting for the timers.
+    void clockTick();
+    void lightsTick();
+    void iconTick();
+    void stopTimers();
+
+    void setMessageBoxFunction(MessageBoxFunction function) { messageBox_ = std::move(function); }
+    void setPortPathFunction(PortPathFunction function);
+    void refreshPortTooltips();
+
+    QWidget* control(int id) const;
+    QString text(int id) const;
+    bool receiveLit() const { return receiveLit_; }
+    bool sendLit() const { return sendLit_; }
+    int iconFrame() const { return iconFrame_; }
+    const QIcon& icon(int iconId) const { return icons_.at(static_cast<std::size_t>(iconId - kFirstIconId)); }
+    const QFont& valueFont() const { return valueFont_; }
+
+signals:
+    void updatePressed();
+    void loadSoftwarePressed();
+    // Emitted once, at the first paint of the panel.
+    void firstPainted();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void initialise();
+    QWidget* createControl(const struct ControlSpec& spec);
+    void repaintLight(int x, int y);
+
+    std::map<int, QWidget*> controls_;
+    QButtonGroup ports_;
+    QFont valueFont_;
+    QPixmap ledStrip_;
+    std::array<QIcon, kIconCount> icons_;
+    QBasicTimer clockTimer_;
+    QBasicTimer lightsTimer_;
+    QBasicTimer iconTimer_;
+    ClockCounter clock_;
+    const std::atomic<bool>* clockRunning_ = nullptr;
+    std::uint32_t progressRange_ = 100;
+    std::uint32_t progressPosition_ = 0;
+    bool aboutShown_ = false;
+    bool receiveLit_ = false;
+    bool sendLit_ = false;
+    bool painted_ = false;
+    int iconFrame_ = 0;
+    MessageBoxFunction messageBox_;
+    PortPathFunction portPath_;
+};

@@ -1,0 +1,15 @@
+#include "ui/dialog_units.h"
+
+int dialogUnitsToPixelsX(int units) { return (units * kBaseUnitX * 2 + 4) / 8; }
+
+int dialogUnitsToPixelsY(int units) { return (units * kBaseUnitY * 2 + 8) / 16; }
+
+PixelRect dialogRectToPixels(int x, int y, int width, int height) {
+    const int left = dialogUnitsToPixelsX(x);
+    const int top = dialogUnitsToPixelsY(y);
+    return {left, top, dialogUnitsToPixelsX(x + width) - left, dialogUnitsToPixelsY(y + height) - top};
+}
+
+PixelPoint centredWindowOrigin(int screenWidth, int screenHeight) {
+    return {screenWidth / 2 - 173, screenHeight / 2 - 111};
+}

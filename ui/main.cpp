@@ -1,0 +1,57 @@
+// phone-updater: start-up, the message loop, and the exit code.
+#include <QApplication>
+#include <QScreen>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "ui/main_window.h"
+
+namespace {
+
+// Qt ends the process with its own message when no display can be reached; ending with code 1 and no
+// message is what a failed start-up does here.
+bool displayReachable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0') return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+std::unique_ptr<MainWindow> createMainWindow() {
+    try {
+        return std::make_unique<MainWindow>();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (!displayReachable()) return 1;
+    QApplication app(argc, argv);
+
+    std::unique_ptr<MainWindow> window = createMainWindow();
+    if (!window) return 1;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->geometry();
+        window->centreOnScreen(desktop.width(), desktop.height());
+    }
+    // For scripts/bench-ui: the wall-clock time of the first paint, to set against the launch time.
+    if (std::getenv("PHONE_UPDATER_REPORT_FIRST_PAINT") != nullptr) {
+        QObject::connect(&window->panel(), &ControlPanel::firstPainted, [] {
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::fprintf(stderr, "first-paint-ns %lld\n",
+                         static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            std::fflush(stderr);
+        });
+    }
+    window->show();
+    app.exec();
+    return 0;  // whatever code the loop ended with
+}

@@ -1,0 +1,65 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QMetaObject>
+
+#include "ui/dialog_units.h"
+
+MainWindow::MainWindow() : QWidget(nullptr, Qt::Window) {
+    setObjectName(QStringLiteral("MainWindow"));
+    // Caption and close box only: no sizing border, no minimise or maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(QString::fromLatin1(kProductTitle));
+    setFixedSize(kClientWidth, kClientHeight);
+
+    panel_ = new ControlPanel(this);
+    panel_->move(0, 0);
+    setWindowIcon(panel_->icon(kFirstIconId));
+
+    // The worker's panel calls are queued to this thread; SessionControl makes the worker wait for each.
+    ControlPanel* target = panel_;
+    session_ = std::make_unique<SessionControl>(*panel_, [target](std::function<void()> call) {
+        QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
+    });
+    panel_->setClockSource(&session_->state().clockRunning);
+    openFile_ = platformOpenFile(this);
+
+    connect(panel_, &ControlPanel::updatePressed, this, &MainWindow::onUpdatePressed);
+    connect(panel_, &ControlPanel::loadSoftwarePressed, this, &MainWindow::onLoadSoftwarePressed);
+}
+
+MainWindow::~MainWindow() {
+    // Before the panel goes: stop a session silently and let go of the port.
+    session_->shutdown();
+}
+
+void MainWindow::setPortResolver(const std::function<std::string(char)>& resolver) {
+    session_->link().setPortResolver(resolver);
+    panel_->setPortPathFunction(resolver);
+}
+
+void MainWindow::centreOnScreen(int screenWidth, int screenHeight) {
+    const PixelPoint origin = centredWindowOrigin(screenWidth, screenHeight);
+    move(origin.x, origin.y);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A session in progress is abandoned: no message, the worker stopped, the port released.
+    session_->shutdown();
+    event->accept();
+}
+
+void MainWindow::onUpdatePressed() {
+    if (session_->running()) {
+        session_->abortSession();
+    } else if (held_.image) {
+        session_->startSession(*held_.image);
+    }
+}
+
+void MainWindow::onLoadSoftwarePressed() {
+    // Load SW is disabled while a session runs; the image the worker reads is never replaced under it.
+    if (session_->running()) return;
+    loadSoftware(*panel_, held_, openFile_);
+}
