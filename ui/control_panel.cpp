@@ -85,7 +85,7 @@ QWidget* ControlPanel::createControl(const ControlSpec& spec) {
             label->setAlignment(alignmentOf(spec.style));
             if (spec.style & kEdge) {
                 applySunkenEdge(label);
-                label->setIndent(1);
+                label->setIndent(0);  // the texts bring their own leading space
             }
             widget = label;
             break;

@@ -1,22 +1,21 @@
 #include "ui/panel_fonts.h"
 
-#include <QFontInfo>
-#include <QFontMetrics>
+#include <QStringList>
 
 QFont panelFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
+    QFont font;
+    // Liberation Sans keeps the labels as narrow as the layout's widths expect; DejaVu Sans is the fallback.
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
     return font;
 }
 
 QFont makeValueFont() {
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    QFont font;
+    font.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono")});
     font.setStyleHint(QFont::Monospace);
     font.setFixedPitch(true);
-    font.setPixelSize(kValueCellHeight);
-    // Widen the face until its cells are as wide as the original terminal face's.
-    const int advance = QFontMetrics(font).horizontalAdvance(QLatin1Char('0'));
-    if (advance > 0 && advance < kValueCellWidth) font.setStretch(100 * kValueCellWidth / advance);
+    font.setPixelSize(kValueFontPixels);
     return font;
 }

@@ -69,12 +69,24 @@ TEST(PanelStart, StylesAndFontsFollowTheLayout) {
     EXPECT_TRUE(credits->isReadOnly());
     EXPECT_EQ(credits->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
-    // valueFont: fixed pitch, cells of about 8 x 10 pixels, on exactly the fifteen value controls.
+    // valueFont: fixed pitch, small cells, on exactly the fifteen value controls.
     const QFont value = f.panel().valueFont();
     EXPECT_TRUE(QFontInfo(value).fixedPitch()) << QFontInfo(value).family().toStdString();
     const QFontMetrics metrics(value);
-    EXPECT_NEAR(metrics.horizontalAdvance(QLatin1Char('0')), 8, 1);
-    EXPECT_NEAR(metrics.height(), 11, 2);
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiii")), metrics.horizontalAdvance(QStringLiteral("WWWW")));
+    EXPECT_GE(metrics.horizontalAdvance(QLatin1Char('0')), 6);
+    EXPECT_LE(metrics.horizontalAdvance(QLatin1Char('0')), 8);
+    // The longest texts the fields get fit inside their sunken edges.
+    auto fits = [&](const char* text, int id) {
+        return metrics.horizontalAdvance(QString::fromLatin1(text)) <= f.panel().control(id)->width() - 2;
+    };
+    EXPECT_TRUE(fits(" 1999999 bytes", IDC_DUMPSIZE));
+    EXPECT_TRUE(fits("SAPP CXC1320633", IDC_LOADER));
+    EXPECT_TRUE(fits(" 350123-45-678901-2", IDC_IMEI));
+    EXPECT_TRUE(fits(" CXC132611 R2A 20000426TST", IDC_VERSION));
+    // The About title stays clear of the build stamp that follows it on the same row.
+    EXPECT_LE(f.panel().control(IDC_ABOUTTITLE)->x() + metrics.horizontalAdvance(QStringLiteral("ABOUT BUILD FROM")),
+              f.panel().control(IDC_BUILDSTAMP)->x());
     for (const ControlSpec& spec : panelLayout()) {
         const bool hasValueFont = f.panel().control(spec.id)->font() == value;
         EXPECT_EQ(hasValueFont, (spec.style & kValueFont) != 0) << "control " << spec.id;
