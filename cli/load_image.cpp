@@ -3,13 +3,14 @@
 #include <utility>
 
 #include "cli/exit_codes.h"
+#include "cli/memory_hint.h"
 #include "image/whole_file.h"
 
 LoadedImage loadImageFile(const std::string& path) {
     LoadedImage loaded;
     std::vector<std::uint8_t> content;
     // A file that cannot be read whole is never handed on in part.
-    if (!readWholeFile(path, content)) {
+    if (!readWholeFile(path, content, adviseLargePages)) {
         loaded.exitCode = kExitCannotOpen;
         loaded.error = "Unable to open flash image";
         return loaded;

@@ -12,8 +12,9 @@ struct FileCloser {
 };
 }  // namespace
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, BufferHint hint) {
     out.clear();
+    out.shrink_to_fit();
     std::error_code error;
     // Directories and devices open fine on some systems but are no image.
     if (!std::filesystem::is_regular_file(path, error)) return false;
@@ -23,6 +24,8 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
     try {
+        out.reserve(static_cast<std::size_t>(size));
+        if (hint != nullptr && size != 0) hint(out.data(), out.capacity());
         out.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         return false;

@@ -37,6 +37,27 @@ TEST_F(WholeFile, ReadsEveryByte) {
     EXPECT_TRUE(out.empty());
 }
 
+namespace {
+std::uint8_t* hintedData = nullptr;
+std::size_t hintedSize = 0;
+void recordHint(std::uint8_t* data, std::size_t size) {
+    hintedData = data;
+    hintedSize = size;
+}
+}  // namespace
+
+TEST_F(WholeFile, HintSeesTheBufferThatIsThenFilled) {
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(readWholeFile(write("small", {1, 2, 3, 4, 5}), out, recordHint));
+    EXPECT_EQ(hintedData, out.data());
+    EXPECT_GE(hintedSize, 5u);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+
+    hintedData = nullptr;
+    ASSERT_TRUE(readWholeFile(write("empty", {}), out, recordHint));
+    EXPECT_EQ(hintedData, nullptr);  // nothing to advise about
+}
+
 TEST_F(WholeFile, MissingFilesAndDirectoriesAreRefused) {
     std::vector<std::uint8_t> out{1, 2, 3};
     EXPECT_FALSE(readWholeFile((dir_ / "missing").string(), out));
