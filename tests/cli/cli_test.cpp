@@ -239,13 +239,13 @@ TEST_F(Cli, FailedWriteLeavesTheOldOutputAndNoTemporary) {
 
 TEST_F(Cli, LargeImageConvertsExactly) {
     // Past 4 MiB of text the file buffer is read differently (large-page advice); the bytes must not change.
-    Bytes run = headerFrame();
-    for (int i = 0; i < 40000; ++i) run += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
-    run += endFrame();
-    const Bytes text = toShex(run, "\r\n");
+    Bytes frames = headerFrame();
+    for (int i = 0; i < 40000; ++i) frames += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
+    frames += endFrame();
+    const Bytes text = toShex(frames, "\r\n");
     ASSERT_GT(text.size(), std::size_t{5} << 20);
     put("large.shex", text);
     ASSERT_EQ(run("convert large.shex large.sbin").code, 0);
     const std::string written = slurp(work() / "large.sbin");
-    EXPECT_TRUE(Bytes(written.begin(), written.end()) == run);
+    EXPECT_TRUE(Bytes(written.begin(), written.end()) == frames);
 }
