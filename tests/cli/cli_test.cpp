@@ -240,7 +240,7 @@ TEST_F(Cli, FailedWriteLeavesTheOldOutputAndNoTemporary) {
 TEST_F(Cli, LargeImageConvertsExactly) {
     // Past 4 MiB of text the file buffer is read differently (large-page advice); the bytes must not change.
     Bytes frames = headerFrame();
-    for (int i = 0; i < 40000; ++i) frames += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 70000; ++i) frames += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
     frames += endFrame();
     const Bytes text = toShex(frames, "\r\n");
     ASSERT_GT(text.size(), std::size_t{5} << 20);
