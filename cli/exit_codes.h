@@ -2,7 +2,7 @@
 #pragma once
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitWriteFailed = 1;         // the output file could not be written
+inline constexpr int kExitWriteFailed = 1;         // OUT or standard output could not be written
 inline constexpr int kExitCannotOpen = 2;          // "Unable to open flash image"
 inline constexpr int kExitUnrecognized = 3;        // "Unrecognized flash image format"
 inline constexpr int kExitCorrupt = 4;             // "File is corrupt or unknown format"

@@ -1,5 +1,6 @@
 #include "cli/load_image.h"
 
+#include <new>
 #include <utility>
 
 #include "cli/exit_codes.h"
@@ -15,7 +16,14 @@ LoadedImage loadImageFile(const std::string& path) {
         loaded.error = "Unable to open flash image";
         return loaded;
     }
-    loaded.read = readImage(std::move(content));
+    try {
+        loaded.read = readImage(std::move(content));
+    } catch (const std::bad_alloc&) {
+        // No memory for the decoded image: as with a buffer that cannot be had, the file cannot be loaded.
+        loaded.exitCode = kExitCannotOpen;
+        loaded.error = "Unable to open flash image";
+        return loaded;
+    }
     switch (loaded.read.outcome) {
         case ReadOutcome::Ok:
             loaded.exitCode = kExitOk;

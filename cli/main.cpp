@@ -8,7 +8,9 @@
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int dispatch(int argc, char** argv) {
     if (argc < 2) return usageError("missing command");
     const std::string command = argv[1];
     const CommandArgs args(argv + 2, argv + argc);
@@ -27,4 +29,16 @@ int main(int argc, char** argv) {
     // Further subcommands dispatch here, one line each.
 
     return usageError((command[0] == '-' ? "unknown option '" : "unknown command '") + command + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int code = dispatch(argc, argv);
+    // Output that never arrived (a full disk, a closed pipe) is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("phone-updater-cli: cannot write the output\n", stderr);
+        return code == kExitOk ? kExitWriteFailed : code;
+    }
+    return code;
 }

@@ -179,6 +179,11 @@ TEST_F(Cli, CommandLineMistakesGiveUsageAndExit64) {
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("phone-updater-cli ", 0), 0u);
 
+    // Output that cannot be written is not a success.
+    const std::string full = "cd " + quote(work().string()) + " && " + quote(CLI_BINARY) + " info a.sbin >/dev/full 2>/dev/null";
+    const int status = std::system(full.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+
     // After "--" a name that starts with '-' is a file.
     put("-odd.sbin", kRun);
     EXPECT_EQ(run("info -- -odd.sbin").code, 0);
