@@ -1,5 +1,6 @@
 // Writes a small seed corpus for the readImage fuzzer: one valid file of each format plus the odd cases the
 // readers treat specially.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
