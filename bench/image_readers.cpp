@@ -109,7 +109,8 @@ void EmmaDecode(benchmark::State& state) {
     std::string header;
     for (auto _ : state) {
         FrameRun result;
-        benchmark::DoNotOptimize(decodeEmma(content.data(), content.size(), output.data(), output.size(), result, header));
+        benchmark::DoNotOptimize(
+            decodeEmma(content.data(), content.size(), output.data(), output.size(), result, header));
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * content.size()));

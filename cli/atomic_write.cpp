@@ -22,9 +22,10 @@ extern "C" void removeTemporaryAndDie(int signal) {
 }
 
 class TemporaryGuard {
-public:
+  public:
     explicit TemporaryGuard(const std::string& path) {
-        if (path.size() < sizeof pendingTemporary) std::memcpy(pendingTemporary, path.c_str(), path.size() + 1);
+        if (path.size() < sizeof pendingTemporary)
+            std::memcpy(pendingTemporary, path.c_str(), path.size() + 1);
         for (int signal : kCleanupSignals) std::signal(signal, removeTemporaryAndDie);
     }
     ~TemporaryGuard() {
@@ -70,11 +71,13 @@ bool writeFileAtomically(const std::string& path, const std::uint8_t* data, std:
         return fail(error, "not a file name");
     }
     const std::size_t slash = path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
 
     // Beside the target, so that the rename stays within one file system.
-    std::string temporary = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." + base + ".XXXXXX";
+    std::string temporary =
+        (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." + base + ".XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());

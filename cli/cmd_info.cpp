@@ -27,11 +27,12 @@ void printJson(const std::string& module, const ImageSummary& summary) {
     const SummaryTexts texts = summaryTexts(summary);
     const std::string moduleUtf8 = isValidUtf8(module) ? module : latin1ToUtf8(module);
     const std::string version = summary.versionText ? jsonString(latin1ToUtf8(texts.version)) : "null";
-    std::printf("{\"module\": %s, \"format\": %s, \"version\": %s, \"size\": %u, \"frames\": %d, "
-                "\"checksums_ok\": %s}\n",
-                jsonString(moduleUtf8).c_str(), jsonString(texts.format).c_str(), version.c_str(),
-                static_cast<unsigned>(summary.size), static_cast<int>(summary.frameCount),
-                summary.checksumsOk ? "true" : "false");
+    std::printf(
+        "{\"module\": %s, \"format\": %s, \"version\": %s, \"size\": %u, \"frames\": %d, "
+        "\"checksums_ok\": %s}\n",
+        jsonString(moduleUtf8).c_str(), jsonString(texts.format).c_str(), version.c_str(),
+        static_cast<unsigned>(summary.size), static_cast<int>(summary.frameCount),
+        summary.checksumsOk ? "true" : "false");
 }
 
 }  // namespace

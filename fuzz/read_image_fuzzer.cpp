@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to readImage and checks what an Ok outcome promises, so that a reader that stays inside
-// its buffers but produces a broken run is caught too.
+// Feeds arbitrary bytes to readImage and checks what an Ok outcome promises, so that a reader that stays
+// inside its buffers but produces a broken run is caught too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

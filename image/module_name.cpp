@@ -18,9 +18,9 @@ char upperLatin1(char c) {
 char32_t upperCodePoint(char32_t c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
-    if (c == 0xFF) return 0x178;   // y with diaeresis
-    if (c == 0x131) return 'I';    // dotless i
-    if (c == 0x17F) return 'S';    // long s
+    if (c == 0xFF) return 0x178;  // y with diaeresis
+    if (c == 0x131) return 'I';   // dotless i
+    if (c == 0x17F) return 'S';   // long s
     // Latin Extended-A: pairs of capital then small, shifted by one between 0x139 and 0x148 and past 0x178.
     if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return (c % 2 == 1) ? c - 1 : c;
     if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 0) ? c - 1 : c;

@@ -4,8 +4,9 @@
 
 #include <string>
 
-// A name that is valid UTF-8 is upper-cased per code point (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic);
-// any other name is taken as Latin-1 bytes. Letters without a single upper-case partner stay as they are.
+// A name that is valid UTF-8 is upper-cased per code point (ASCII, Latin-1, Latin Extended-A, Greek,
+// Cyrillic); any other name is taken as Latin-1 bytes. Letters without a single upper-case partner stay as
+// they are.
 std::string moduleName(const std::string& path);
 
 // The upper-casing alone, for a name already stripped of its directory.

@@ -41,7 +41,7 @@ std::string slurp(const fs::path& path) {
 }
 
 class Cli : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         root_ = fs::temp_directory_path() /
@@ -66,8 +66,9 @@ protected:
     // `shellPrefix` runs in the same subshell before the program (ulimit, umask, trap).
     Outcome run(const std::string& arguments, const std::string& shellPrefix = "") {
         const std::string command = "cd " + quote(work().string()) + " && (" + shellPrefix + " exec " +
-                                    quote(CLI_BINARY) + " " + arguments + ") >" + quote((root_ / "io/out").string()) +
-                                    " 2>" + quote((root_ / "io/err").string());
+                                    quote(CLI_BINARY) + " " + arguments + ") >" +
+                                    quote((root_ / "io/out").string()) + " 2>" +
+                                    quote((root_ / "io/err").string());
         const int status = std::system(command.c_str());
         Outcome result;
         result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -78,7 +79,8 @@ protected:
 
     std::vector<std::string> filesInWork() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(work())) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(work()))
+            names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -104,8 +106,9 @@ TEST_F(Cli, InfoPrintsTheWindowTextsForEachFormat) {
                                              std::to_string(kRun.size()) + " bytes\nFrames: 3\nCRC: OK\n");
 
     put("phone.r01", toEmma(kRun, "R2A", "010203_0405"));
-    EXPECT_EQ(run("info phone.r01").out, "Module:  PHONE\nFormat: EMMA\nVersion:  CXC123456 R2A 010203_0405\nSize:  " +
-                                             std::to_string(kRun.size()) + " bytes\nFrames: 3\nCRC: OK\n");
+    EXPECT_EQ(run("info phone.r01").out,
+              "Module:  PHONE\nFormat: EMMA\nVersion:  CXC123456 R2A 010203_0405\nSize:  " +
+                  std::to_string(kRun.size()) + " bytes\nFrames: 3\nCRC: OK\n");
 }
 
 TEST_F(Cli, InfoJsonIsOneObject) {
@@ -117,9 +120,13 @@ TEST_F(Cli, InfoJsonIsOneObject) {
                              std::to_string(bad.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
 
     // Version bytes are Latin-1, cut at the first NUL; quotes are escaped.
-    put("v.shex", toShex(sampleImage(1, std::string("CXC\"\xe9" "1\0" "34", 9))));
+    put("v.shex", toShex(sampleImage(1, std::string("CXC\"\xe9"
+                                                    "1\0"
+                                                    "34",
+                                                    9))));
     EXPECT_EQ(run("info v.shex --json").out,
-              "{\"module\": \" V\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9" "1\", \"size\": " +
+              "{\"module\": \" V\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9"
+              "1\", \"size\": " +
                   std::to_string(sampleImage(1).size() + 6) + ", \"frames\": 1, \"checksums_ok\": true}\n");
 
     // A Latin-1 file name comes out as UTF-8; a UTF-8 one upper-cased as UTF-8.
@@ -180,7 +187,8 @@ TEST_F(Cli, CommandLineMistakesGiveUsageAndExit64) {
     EXPECT_EQ(version.out.rfind("phone-updater-cli ", 0), 0u);
 
     // Output that cannot be written is not a success.
-    const std::string full = "cd " + quote(work().string()) + " && " + quote(CLI_BINARY) + " info a.sbin >/dev/full 2>/dev/null";
+    const std::string full =
+        "cd " + quote(work().string()) + " && " + quote(CLI_BINARY) + " info a.sbin >/dev/full 2>/dev/null";
     const int status = std::system(full.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 
@@ -245,7 +253,8 @@ TEST_F(Cli, FailedWriteLeavesTheOldOutputAndNoTemporary) {
 TEST_F(Cli, LargeImageConvertsExactly) {
     // Past 4 MiB of text the file buffer is read differently (large-page advice); the bytes must not change.
     Bytes frames = headerFrame();
-    for (int i = 0; i < 70000; ++i) frames += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 70000; ++i)
+        frames += dataFrame(static_cast<std::uint16_t>(i * 32), 32, static_cast<std::uint8_t>(i));
     frames += endFrame();
     const Bytes text = toShex(frames, "\r\n");
     ASSERT_GT(text.size(), std::size_t{5} << 20);

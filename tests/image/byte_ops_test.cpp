@@ -1,10 +1,11 @@
+#include "image/byte_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "image/byte_ops.h"
 #include "tests/image/image_fixtures.h"
 
 using namespace fixtures;
@@ -18,7 +19,9 @@ std::unique_ptr<std::uint8_t[]> exact(const Bytes& bytes) {
     return copy;
 }
 
-bool checksumOf(const Bytes& countOnward) { return frameChecksumValid(exact(countOnward).get(), countOnward.size()); }
+bool checksumOf(const Bytes& countOnward) {
+    return frameChecksumValid(exact(countOnward).get(), countOnward.size());
+}
 
 std::uint8_t pair(const char* two) {
     std::uint8_t out = 0;
@@ -29,8 +32,8 @@ std::uint8_t pair(const char* two) {
 }  // namespace
 
 TEST(FrameChecksum, KnownRecordsPassAndEveryOtherChecksumByteFails) {
-    EXPECT_TRUE(checksumOf({0x03, 0x00, 0x00, 0xFC}));                          // S9030000FC
-    EXPECT_TRUE(checksumOf({0x06, 0x00, 0x00, 0x48, 0x44, 0x52, 0x1B}));        // S00600004844521B
+    EXPECT_TRUE(checksumOf({0x03, 0x00, 0x00, 0xFC}));                    // S9030000FC
+    EXPECT_TRUE(checksumOf({0x06, 0x00, 0x00, 0x48, 0x44, 0x52, 0x1B}));  // S00600004844521B
     for (int last = 0; last < 256; ++last) {
         if (last == 0xFC) continue;
         EXPECT_FALSE(checksumOf({0x03, 0x00, 0x00, static_cast<std::uint8_t>(last)})) << last;
@@ -64,11 +67,12 @@ TEST(HexPairs, DigitsCapitalsAndLowercaseInBothPositions) {
 }
 
 TEST(HexPairs, OtherCharactersFollowThePlainArithmetic) {
-    // value(c) = (c > '9' ? c - 7 : c) - '0', 8-bit; high digit keeps its low four bits, low digit is ORed whole.
-    EXPECT_EQ(pair("0G"), 0x10);  // 'G' -> 0x10
-    EXPECT_EQ(pair("G0"), 0x00);  // 0x10 << 4 loses everything
-    EXPECT_EQ(pair("0 "), 0xF0);  // ' ' -> 0x20 - 0x30 = 0xF0
-    EXPECT_EQ(pair("1g"), 0x30);  // lowercase beyond 'f' is not a digit: 'g' -> 0x30
+    // value(c) = (c > '9' ? c - 7 : c) - '0', 8-bit; high digit keeps its low four bits, low digit is ORed
+    // whole.
+    EXPECT_EQ(pair("0G"), 0x10);    // 'G' -> 0x10
+    EXPECT_EQ(pair("G0"), 0x00);    // 0x10 << 4 loses everything
+    EXPECT_EQ(pair("0 "), 0xF0);    // ' ' -> 0x20 - 0x30 = 0xF0
+    EXPECT_EQ(pair("1g"), 0x30);    // lowercase beyond 'f' is not a digit: 'g' -> 0x30
     EXPECT_EQ(pair("\r\n"), 0xDA);  // 0xDD << 4 = 0xD0, | 0xDA
 }
 
@@ -88,9 +92,9 @@ TEST(FindPattern, BoundsAndOrder) {
     const Bytes text = bytesOf("xxCXCyyCXC");
     auto t = exact(text);
     const std::uint8_t mark[] = {'C', 'X', 'C'};
-    EXPECT_EQ(findPattern(t.get(), text.size(), mark, 3), 2);              // the first of two
-    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 5, mark, 3), 2);      // standing at the very end
-    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 6, mark, 3), -1);     // would end past the window
+    EXPECT_EQ(findPattern(t.get(), text.size(), mark, 3), 2);           // the first of two
+    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 5, mark, 3), 2);   // standing at the very end
+    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 6, mark, 3), -1);  // would end past the window
 }
 
 TEST(CopyForward, OverlappingTowardsTheStartAndBeyondIt) {

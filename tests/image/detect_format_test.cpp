@@ -6,7 +6,9 @@
 using namespace fixtures;
 
 namespace {
-ReadResult read(const Bytes& content) { return readImage(content); }
+ReadResult read(const Bytes& content) {
+    return readImage(content);
+}
 }  // namespace
 
 TEST(DetectFormat, FirstBytesOfNoFormatAreUnrecognized) {

@@ -12,14 +12,18 @@ namespace fixtures {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 inline Bytes& operator+=(Bytes& left, const Bytes& right) {
     left.insert(left.end(), right.begin(), right.end());
     return left;
 }
 
-inline Bytes operator+(Bytes left, const Bytes& right) { return left += right; }
+inline Bytes operator+(Bytes left, const Bytes& right) {
+    return left += right;
+}
 
 // A binary frame: 'S', type, count, body, checksum (correct unless goodChecksum is false).
 inline Bytes frame(char type, const Bytes& body, bool goodChecksum = true) {
@@ -47,12 +51,15 @@ inline Bytes headerFrame(const std::string& text = "HDR") {
     return frame('0', body);
 }
 
-inline Bytes endFrame() { return frame('9', {0, 0}); }
+inline Bytes endFrame() {
+    return frame('9', {0, 0});
+}
 
 // Header, `dataFrames` data frames of 16 bytes, termination.
 inline Bytes sampleImage(int dataFrames = 3, const std::string& header = "HDR") {
     Bytes out = headerFrame(header);
-    for (int i = 0; i < dataFrames; ++i) out += dataFrame(static_cast<std::uint16_t>(16 * i), 16, std::uint8_t(i));
+    for (int i = 0; i < dataFrames; ++i)
+        out += dataFrame(static_cast<std::uint16_t>(16 * i), 16, std::uint8_t(i));
     out += endFrame();
     return out;
 }
@@ -78,8 +85,9 @@ inline Bytes toShex(const Bytes& run, const std::string& lineEnd = "\n", bool lo
 
 // An EMMA header of 38 bytes with both fields, `padding` more header bytes, the marker, then the records of
 // `run` masked, each followed by `separator`.
-inline Bytes toEmma(const Bytes& run, const std::string& field1 = "R2A", const std::string& field2 = "000102_0304",
-                    std::size_t padding = 0, const Bytes& separator = {'\r', '\n'}) {
+inline Bytes toEmma(const Bytes& run, const std::string& field1 = "R2A",
+                    const std::string& field2 = "000102_0304", std::size_t padding = 0,
+                    const Bytes& separator = {'\r', '\n'}) {
     Bytes out(38 + padding, '.');
     out[0] = '%';
     std::copy(field1.begin(), field1.end(), out.begin() + 23);

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "image/module_name.h"
+
+#include <gtest/gtest.h>
 
 TEST(ModuleName, DirectoryGoesNameIsUpperCasedAndCutAtTheFirstDot) {
     EXPECT_EQ(moduleName("/home/user/images/update.final.sbin"), " UPDATE");
@@ -20,13 +20,16 @@ TEST(ModuleName, Latin1NamesUpperCaseByByte) {
 }
 
 TEST(ModuleName, Utf8NamesUpperCaseByCodePoint) {
-    EXPECT_EQ(moduleName("\xc3\xa9t\xc3\xa9.shex"), " \xc3\x89T\xc3\x89");                  // ete -> ETE
-    EXPECT_EQ(moduleName("\xc3\xbf"), " \xc5\xb8");                                        // y-diaeresis
-    EXPECT_EQ(moduleName("\xcf\x83\xcf\x82"), " \xce\xa3\xce\xa3");                        // sigma, final sigma
+    EXPECT_EQ(moduleName("\xc3\xa9t\xc3\xa9.shex"), " \xc3\x89T\xc3\x89");  // ete -> ETE
+    EXPECT_EQ(moduleName("\xc3\xbf"), " \xc5\xb8");                         // y-diaeresis
+    EXPECT_EQ(moduleName("\xcf\x83\xcf\x82"), " \xce\xa3\xce\xa3");         // sigma, final sigma
     EXPECT_EQ(moduleName("\xd0\xbf\xd1\x80\xd0\xbe\xd1\x88\xd0\xb8\xd0\xb2\xd0\xba\xd0\xb0\xd1\x91"),
               " \xd0\x9f\xd0\xa0\xd0\x9e\xd0\xa8\xd0\x98\xd0\x92\xd0\x9a\xd0\x90\xd0\x81");  // Cyrillic, yo
-    EXPECT_EQ(moduleName("\xc5\x82\xc3\xb3" "d\xc5\xba"), " \xc5\x81\xc3\x93" "D\xc5\xb9");     // Polish
-    EXPECT_EQ(moduleName("\xe6\x97\xa5\xe6\x9c\xac.bin"), " \xe6\x97\xa5\xe6\x9c\xac");    // no case: unchanged
+    EXPECT_EQ(moduleName("\xc5\x82\xc3\xb3"
+                         "d\xc5\xba"),
+              " \xc5\x81\xc3\x93"
+              "D\xc5\xb9");                                                              // Polish
+    EXPECT_EQ(moduleName("\xe6\x97\xa5\xe6\x9c\xac.bin"), " \xe6\x97\xa5\xe6\x9c\xac");  // no case: unchanged
 }
 
 TEST(ModuleName, Utf8Validity) {

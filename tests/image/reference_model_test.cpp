@@ -1,5 +1,5 @@
-// Differential test: readImage against a deliberately plain reading of the format rules (text copied down with
-// a byte loop and converted where it lands, every access bounds-checked by vector::at), on thousands of
+// Differential test: readImage against a deliberately plain reading of the format rules (text copied down
+// with a byte loop and converted where it lands, every access bounds-checked by vector::at), on thousands of
 // mutated files of all three formats.
 #include <gtest/gtest.h>
 
@@ -47,7 +47,9 @@ std::int64_t find(const Bytes& buffer, std::size_t length, const std::string& pa
     return -1;
 }
 
-Expected corrupt() { return Expected{ReadOutcome::CorruptFile, {}, {}, 0, true, {}}; }
+Expected corrupt() {
+    return Expected{ReadOutcome::CorruptFile, {}, {}, 0, true, {}};
+}
 
 Expected model(Bytes c) {
     Expected e;
@@ -66,7 +68,8 @@ Expected model(Bytes c) {
 
     if (e.format == ImageFormat::SBIN) {
         for (std::size_t position = 0; position < size; position += std::size_t{c.at(position + 2)} + 3) {
-            if (c[position] != 'S' || position + 2 >= size || position + c[position + 2] + 3 > size) return corrupt();
+            if (c[position] != 'S' || position + 2 >= size || position + c[position + 2] + 3 > size)
+                return corrupt();
             if (!checksumAt(c, position + 2, size)) e.checksumsOk = false;
             ++frames;
         }
@@ -94,7 +97,8 @@ Expected model(Bytes c) {
         out.assign(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(o));
     } else {
         if (size < 38) return corrupt();
-        emmaHeader = " " + std::string(c.begin() + 23, c.begin() + 26) + " " + std::string(c.begin() + 27, c.begin() + 38);
+        emmaHeader = " " + std::string(c.begin() + 23, c.begin() + 26) + " " +
+                     std::string(c.begin() + 27, c.begin() + 38);
         const std::int64_t marker = find(c, size, "#%");
         if (marker < 0) return corrupt();
         for (std::size_t in = static_cast<std::size_t>(marker) + 2; in < size;) {
@@ -122,8 +126,9 @@ Expected model(Bytes c) {
     const std::int64_t mark = find(out, out.size(), "CXC");
     if (mark >= 0) {
         const std::size_t from = static_cast<std::size_t>(mark);
-        e.version = " " + std::string(out.begin() + static_cast<std::ptrdiff_t>(from),
-                                      out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), from + 9)));
+        e.version =
+            " " + std::string(out.begin() + static_cast<std::ptrdiff_t>(from),
+                              out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), from + 9)));
         if (e.format == ImageFormat::EMMA) *e.version += emmaHeader;
     }
     return e;
@@ -135,12 +140,24 @@ Bytes mutate(Bytes bytes, std::mt19937& random) {
         const std::size_t at = random() % bytes.size();
         const auto value = static_cast<std::uint8_t>(random());
         switch (random() % 6) {
-            case 0: bytes[at] = value; break;
-            case 1: bytes[at] ^= static_cast<std::uint8_t>(1u << (random() % 8)); break;
-            case 2: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), value); break;
-            case 3: bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at)); break;
-            case 4: bytes.resize(at); break;
-            case 5: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), 'S'); break;
+            case 0:
+                bytes[at] = value;
+                break;
+            case 1:
+                bytes[at] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+                break;
+            case 2:
+                bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), value);
+                break;
+            case 3:
+                bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at));
+                break;
+            case 4:
+                bytes.resize(at);
+                break;
+            case 5:
+                bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), 'S');
+                break;
         }
     }
     return bytes;

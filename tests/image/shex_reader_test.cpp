@@ -24,7 +24,8 @@ TEST(ShexReader, LineEndsAndCaseGiveTheSameImage) {
         for (bool lowercase : {false, true}) {
             const ReadResult result = readImage(toShex(run, lineEnd, lowercase));
             ASSERT_EQ(result.outcome, ReadOutcome::Ok);
-            EXPECT_EQ(runOf(result), run) << "line end size " << std::string(lineEnd).size() << " lowercase " << lowercase;
+            EXPECT_EQ(runOf(result), run)
+                << "line end size " << std::string(lineEnd).size() << " lowercase " << lowercase;
             EXPECT_TRUE(result.summary.checksumsOk);
         }
     }

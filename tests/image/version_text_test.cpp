@@ -13,7 +13,8 @@ namespace {
 // whose body places the mark exactly.
 Bytes imageWithMarkAt(std::size_t at, const std::string& version = "CXC123456") {
     Bytes run = headerFrame();
-    while (at - run.size() > 200) run += frame('1', Bytes(std::min<std::size_t>(254, at - run.size() - 100), 0x11));
+    while (at - run.size() > 200)
+        run += frame('1', Bytes(std::min<std::size_t>(254, at - run.size() - 100), 0x11));
     Bytes body{0, 0};
     body += Bytes(at - run.size() - 5, 0x22);  // 'S', type, count and two address bytes come first
     body += bytesOf(version);
@@ -37,7 +38,9 @@ TEST(VersionText, MarkInTheFirst2048BytesOfTheImageIsFound) {
 }
 
 TEST(VersionText, NulByteEndsTheShownText) {
-    const ReadResult result = readImage(sampleImage(1, std::string("CXC12\0" "456", 9)));
+    const ReadResult result = readImage(sampleImage(1, std::string("CXC12\0"
+                                                                   "456",
+                                                                   9)));
     ASSERT_EQ(result.outcome, ReadOutcome::Ok);
     EXPECT_EQ(result.summary.versionText->size(), 10u);
     EXPECT_EQ(displayVersion(result.summary), " CXC12");
