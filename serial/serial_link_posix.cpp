@@ -140,6 +140,9 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(OpenError::Settings, errno);
     if (!applyLineSettings(fd, speed)) return fail(OpenError::Settings, errno != 0 ? errno : EINVAL);
     if (!setModemLine(fd, TIOCMBIS, TIOCM_RTS)) return fail(OpenError::Settings, errno);
+    // Stale input only: on a pseudo-terminal an output flush also drops what the previous open wrote and
+    // the far end has not read yet (the "C27" just before the speed change), and a real port's close has
+    // drained its output already.
     ::tcflush(fd, TCIOFLUSH);
     port.fd = fd;
     return {};
