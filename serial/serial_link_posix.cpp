@@ -143,7 +143,7 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     // Stale input only: on a pseudo-terminal an output flush also drops what the previous open wrote and
     // the far end has not read yet (the "C27" just before the speed change), and a real port's close has
     // drained its output already.
-    ::tcflush(fd, TCIOFLUSH);
+    ::tcflush(fd, TCIFLUSH);
     port.fd = fd;
     return {};
 }

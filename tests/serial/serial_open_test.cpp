@@ -66,6 +66,16 @@ TEST_F(SerialOpen, DiscardsInputThatWasWaitingBeforeTheOpen) {
     EXPECT_FALSE(link.readReply());
 }
 
+TEST_F(SerialOpen, BytesWrittenJustBeforeAReopenStillReachTheFarEnd) {
+    ASSERT_TRUE(link.open('1', kSlowSpeed));
+    const std::uint8_t speedChange[] = {'C', '2', '7'};
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_TRUE(link.write(speedChange, sizeof speedChange));
+        link.reopen(round % 2 == 0 ? kFastSpeed : kSlowSpeed);
+        ASSERT_EQ(pty.drain(5), std::vector<std::uint8_t>(speedChange, speedChange + 3)) << "round " << round;
+    }
+}
+
 TEST_F(SerialOpen, SecondOpenOfAHeldPortIsBusyUntilTheFirstCloses) {
     ASSERT_TRUE(link.open('1', kSlowSpeed));
     SerialLink other;
