@@ -1,0 +1,132 @@
+// phone-sim: a simulated phone on a pseudo-terminal, for trying the updater without a phone.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/read_image.h"
+#include "image/whole_file.h"
+#include "phone_sim.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int) { stopRequested = 1; }
+
+int usage(const char* problem) {
+    if (problem != nullptr) std::fprintf(stderr, "phone-sim: %s\n", problem);
+    std::fprintf(stderr,
+                 "usage: phone-sim --model T1x|A1018s --link PATH [--image FILE] [--save FILE]\n"
+                 "                 [--boot FILE] [--service FILE] [--imei DIGITS] [--fault SPEC]...\n"
+                 "                 [--no-throttle] [--repeat]\n"
+                 "faults: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N\n"
+                 "steps with a reply: power-on load-request boot-parameters zero-block handshake\n"
+                 "  boot-application wake-up service-load-request service-application service-start imei\n"
+                 "  erase erase-done blank-check stream-start frames format final-check\n");
+    return 2;
+}
+
+bool loadPayload(const std::string& path, ExpectedPayload& payload) {
+    std::vector<std::uint8_t> bytes;
+    if (!readWholeFile(path, bytes) || bytes.empty()) return false;
+    payload.size = bytes.size();
+    payload.bytes = std::move(bytes);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PhoneSimOptions options;
+    std::vector<std::string> faults;
+    std::string imagePath;
+    bool haveModel = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--no-throttle") {
+            options.emulateLineRate = false;
+        } else if (arg == "--repeat") {
+            options.repeat = true;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(nullptr);
+            return 0;
+        } else if (!hasValue) {
+            return usage(("missing value or unknown option: " + arg).c_str());
+        } else {
+            const std::string value = argv[++i];
+            if (arg == "--model") {
+                if (value == "T1x") {
+                    options.model = PhoneKind::T1x;
+                } else if (value == "A1018s") {
+                    options.model = PhoneKind::A1018s;
+                } else {
+                    return usage("the model is T1x or A1018s");
+                }
+                haveModel = true;
+            } else if (arg == "--link") {
+                options.linkPath = value;
+            } else if (arg == "--image") {
+                imagePath = value;
+            } else if (arg == "--save") {
+                options.savePath = value;
+            } else if (arg == "--imei") {
+                options.imei = value;
+            } else if (arg == "--fault") {
+                faults.push_back(value);  // applied once the model is known
+            } else if (arg == "--boot" || arg == "--service") {
+                if (!loadPayload(value, arg == "--boot" ? options.boot : options.service)) {
+                    return usage(("cannot read " + value).c_str());
+                }
+            } else {
+                return usage(("unknown option " + arg).c_str());
+            }
+        }
+    }
+    if (!haveModel || options.linkPath.empty()) return usage("--model and --link are required");
+    for (const std::string& spec : faults) {
+        std::string error;
+        if (!applyFault(options, spec, error)) return usage(error.c_str());
+    }
+    if (!imagePath.empty()) {
+        std::vector<std::uint8_t> content;
+        if (!readWholeFile(imagePath, content)) return usage(("cannot read " + imagePath).c_str());
+        ReadResult result = readImage(std::move(content));
+        std::string error;
+        if (result.outcome != ReadOutcome::Ok) return usage((imagePath + " is not a loadable image").c_str());
+        if (!setExpectedImage(options, result.image, error)) return usage(error.c_str());
+    }
+
+    PhoneSim sim(options);
+    int sessions = 0;
+    bool allGood = true;
+    sim.onSessionEnd([&](const SimVerdict& verdict) {
+        ++sessions;
+        allGood = allGood && verdict.outcome == SimOutcome::Success;
+        std::printf("phone-sim: %s\n", verdict.text().c_str());
+        std::fflush(stdout);
+    });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::string error;
+    if (!sim.start(error)) {
+        std::fprintf(stderr, "phone-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("phone-sim: %s on %s (%s), waiting for the updater\n",
+                options.model == PhoneKind::T1x ? "T1x" : "A1018s", options.linkPath.c_str(),
+                sim.slavePath().c_str());
+    std::fflush(stdout);
+    while (!stopRequested) {
+        if (options.repeat) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } else if (sim.waitForEnd(std::chrono::milliseconds(100))) {
+            break;
+        }
+    }
+    sim.stop();
+    return sessions > 0 && allGood ? 0 : 1;
+}
