@@ -290,6 +290,12 @@ void ControlPanel::lightsTick() {
         sendLit_ = send;
         repaintLight(kSendLightX, kSendLightY);
     }
+    const bool sessionRunning = sessionRunning_ != nullptr && sessionRunning_->load();
+    if (!receiveLit_ && !sendLit_ && !sessionRunning) lightsTimer_.stop();
+}
+
+void ControlPanel::startLights() {
+    if (!lightsTimer_.isActive()) lightsTimer_.start(kLightsIntervalMs, this);
 }
 
 void ControlPanel::repaintLight(int x, int y) { update(x, y, kLightSize, kLightSize); }

@@ -63,6 +63,12 @@ public:
 
     // The flag the clock follows (the session's clockRunning); the clock stays stopped without one.
     void setClockSource(const std::atomic<bool>* clockRunning) { clockRunning_ = clockRunning; }
+    // The flag that keeps the lights ticking (the session's sessionRunning). Only an open port raises the
+    // activity flags, so between sessions the lights timer stops itself once both lights are off, and
+    // startLights() wakes it when a session starts: an idle window does not wake 100 times a second.
+    void setLightsSource(const std::atomic<bool>* sessionRunning) { sessionRunning_ = sessionRunning; }
+    void startLights();
+    bool lightsTimerActive() const { return lightsTimer_.isActive(); }
 
     // Timer handlers, public so tests can tick without waiting for the timers.
     void clockTick();
@@ -109,6 +115,7 @@ private:
     QBasicTimer iconTimer_;
     ClockCounter clock_;
     const std::atomic<bool>* clockRunning_ = nullptr;
+    const std::atomic<bool>* sessionRunning_ = nullptr;
     std::uint32_t progressRange_ = 100;
     std::uint32_t progressPosition_ = 0;
     bool aboutShown_ = false;

@@ -23,6 +23,7 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window) {
         QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
     });
     panel_->setClockSource(&session_->state().clockRunning);
+    panel_->setLightsSource(&session_->state().sessionRunning);
     openFile_ = platformOpenFile(this);
 
     connect(panel_, &ControlPanel::updatePressed, this, &MainWindow::onUpdatePressed);
@@ -55,6 +56,7 @@ void MainWindow::onUpdatePressed() {
         session_->abortSession();
     } else if (held_.image) {
         session_->startSession(*held_.image);
+        panel_->startLights();
     }
 }
 

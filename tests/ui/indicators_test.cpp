@@ -131,6 +131,25 @@ TEST(ActivityLights, CellsHaveTheSunkenBevel) {
     f.panel().lightsTick();
 }
 
+TEST(ActivityLights, TimerRunsWhileASessionRunsOrALightIsLit) {
+    WindowFixture f;
+    std::atomic<bool> sessionRunning{true};
+    f.panel().setLightsSource(&sessionRunning);
+    f.panel().startLights();
+    f.panel().lightsTick();
+    EXPECT_TRUE(f.panel().lightsTimerActive());  // a session keeps it going with both lights off
+    sessionRunning = false;
+    activityFlags.txSeen = true;  // the session's last write
+    f.panel().lightsTick();
+    EXPECT_TRUE(f.panel().lightsTimerActive());  // lit: one more tick to put it out
+    f.panel().lightsTick();
+    EXPECT_FALSE(f.panel().sendLit());
+    EXPECT_FALSE(f.panel().lightsTimerActive());
+    f.panel().startLights();
+    EXPECT_TRUE(f.panel().lightsTimerActive());
+    f.panel().stopTimers();
+}
+
 TEST(WindowIcon, CyclesThroughTheSixFramesAndBack) {
     WindowFixture f;
     EXPECT_EQ(f.window.windowIcon().cacheKey(), f.panel().icon(105).cacheKey());  // class icon at start

@@ -112,9 +112,9 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
 
     bool receiveLit = false, sendLit = false;
     std::vector<std::string> times;  // each new text the clock put into the Time field
+    // Update woke the lights timer (the fixture stopped the timers); the clock is ticked by hand.
+    EXPECT_TRUE(f.panel().lightsTimerActive());
     ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); }, 30s, [&] {
-        // The timers are stopped in tests: tick by hand while the session runs.
-        f.panel().lightsTick();
         receiveLit = receiveLit || f.panel().receiveLit();
         sendLit = sendLit || f.panel().sendLit();
         f.panel().clockTick();
@@ -143,6 +143,10 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
     EXPECT_EQ(times[1], "00:01");
     EXPECT_TRUE(receiveLit);
     EXPECT_TRUE(sendLit);
+    // Between sessions the lights go dark and their timer stops.
+    EXPECT_TRUE(pumpUntil([&] { return !f.panel().lightsTimerActive(); }, 2s));
+    EXPECT_FALSE(f.panel().receiveLit());
+    EXPECT_FALSE(f.panel().sendLit());
 
     // After it: idle, with the phone's particulars and the image kept for another run.
     expectIdle();

@@ -1,0 +1,33 @@
+// The program itself: start-up that cannot reach a display ends with exit code 1 and says nothing.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+TEST(Startup, NoDisplayEndsWithCodeOneAndNoMessage) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PHONE_UPDATER_PATH), {});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_TRUE(program.readAllStandardError().isEmpty());
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+}
+
+TEST(Startup, RunsUntilItsWindowIsClosedAndReportsItsFirstPaint) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PHONE_UPDATER_REPORT_FIRST_PAINT"), QStringLiteral("1"));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PHONE_UPDATER_PATH), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    // It keeps running (its message loop) and paints its window once.
+    EXPECT_FALSE(program.waitForFinished(1500));
+    EXPECT_TRUE(program.readAllStandardError().contains("first-paint-ns "));
+    program.terminate();
+    EXPECT_TRUE(program.waitForFinished(5000));
+}
