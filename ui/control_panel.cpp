@@ -57,6 +57,15 @@ void applySunkenEdge(QFrame* frame) {
 
 }  // namespace
 
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption, MessageIcon icon) {
+    box.setWindowTitle(fromText(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(fromText(text));
+    box.setIcon(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+}
+
 ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
     Q_INIT_RESOURCE(ui_resources);
     setObjectName(QStringLiteral("ControlPanel"));
@@ -239,10 +248,8 @@ void ControlPanel::showMessage(const std::string& text, const std::string& capti
         messageBox_(text, caption, icon);
         return;
     }
-    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, fromText(caption),
-                    fromText(text), QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowModality(Qt::ApplicationModal);
+    QMessageBox box(this);
+    configureMessageBox(box, text, caption, icon);
     box.exec();
 }
 

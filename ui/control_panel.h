@@ -32,6 +32,11 @@ inline constexpr int kReceiveLightY = 180;
 inline constexpr int kSendLightX = 328;
 inline constexpr int kSendLightY = 189;
 
+class QMessageBox;
+
+// The box showMessage shows: caption, plain text, the error icon or none, one OK button, application-modal.
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption, MessageIcon icon);
+
 class ControlPanel : public QWidget, public Panel {
     Q_OBJECT
 

@@ -4,7 +4,11 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QFontInfo>
+#include <QApplication>
 #include <QLabel>
+#include <QTimer>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -257,4 +261,31 @@ TEST(Accessibility, ValueFieldsDescribeWhatTheyShowAndAreNamedByTheirText) {
     }
     for (const char* caption : {"About", "Load SW", "Update", "COM 1", "COM 2", "COM 3", "COM 4"})
         EXPECT_TRUE(names.contains(QString::fromLatin1(caption))) << caption;
+}
+
+TEST(MessageBox, CaptionTextIconAndOneOkButton) {
+    QMessageBox box;
+    configureMessageBox(box, "Data transmit error encountered.\n or if the cable is properly connected", "Error",
+                        MessageIcon::Error);
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Error"));
+    EXPECT_EQ(box.text(), QStringLiteral("Data transmit error encountered.\n or if the cable is properly connected"));
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
+    EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
+    EXPECT_EQ(box.windowModality(), Qt::ApplicationModal);
+    configureMessageBox(box, "Software updated completed", "Success", MessageIcon::None);
+    EXPECT_EQ(box.icon(), QMessageBox::NoIcon);
+}
+
+TEST(MessageBox, RealBoxIsModalOwnedByThePanelAndReturnsWhenClosed) {
+    WindowFixture f;
+    f.panel().setMessageBoxFunction({});  // the real box
+    bool sawBox = false;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        sawBox = box != nullptr && box->parentWidget() == &f.panel() && box->windowTitle() == QStringLiteral("Hint");
+        if (box) box->button(QMessageBox::Ok)->click();
+    });
+    f.panel().showMessage("You will have to remove the battery and put it back before restarting", "Hint",
+                          MessageIcon::Error);
+    EXPECT_TRUE(sawBox);
 }

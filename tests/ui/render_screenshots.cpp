@@ -2,12 +2,15 @@
 // Usage: ui_screenshots OUTPUT_DIR
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QMessageBox>
 #include <QProgressBar>
 
 #include <cstdio>
 
 #include "image_files.h"
-#include "serial/activity_flags.h"
+#include "tools/phone-sim/phone_sim.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -33,7 +36,6 @@ int main(int argc, char** argv) {
 
     MainWindow window;
     ControlPanel& panel = window.panel();
-    panel.stopTimers();
     TempDir files;
     const std::string image = files.write("t18_r3a.sbin", sbinImage("CXC125112 R3A", 2400));
     window.setOpenFileFunction([&] { return std::optional<std::string>(image); });
@@ -48,22 +50,39 @@ int main(int argc, char** argv) {
     ok = save(window, dir, "about.png") && ok;
     panel.toggleAbout();
 
-    // What a session shows while streaming frames, with both lights lit.
-    panel.setFieldText(IDC_UPDATE, "Abort");
-    for (int id : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4}) panel.setControlEnabled(id, false);
-    panel.setFieldText(IDC_PHONE, " T1x detected");
-    panel.setFieldText(IDC_IMEI, " 350123-45-678901-2");
-    panel.setFieldText(IDC_LINKSTATE, "115200");
-    panel.setFieldText(IDC_LOADER, "SAPP CXC1320633");
-    panel.setFieldText(IDC_TIME, "01:23");
-    panel.setFieldText(IDC_FRAMESSENT, "1234");
-    panel.setStatus("Updating software ...");
-    panel.progressStart(2400);
-    for (int i = 0; i < 1234; ++i) panel.progressStep();
-    activityFlags.rxSeen = true;
-    activityFlags.txSeen = true;
-    panel.lightsTick();
-    QApplication::processEvents();
+    // A real session against the simulated phone at the real line rate, caught half-way through the frames.
+    PhoneSimOptions phone;
+    phone.model = PhoneKind::T1x;
+    std::string error;
+    if (!setExpectedImage(phone, *window.heldImage().image, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    PhoneSim sim(phone);
+    if (!sim.start(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const std::string port = sim.slavePath();
+    window.setPortResolver([port](char) { return port; });
+    QMetaObject::invokeMethod(panel.control(IDC_UPDATE), "click");
+    QElapsedTimer waited;
+    waited.start();
+    while (panel.text(IDC_FRAMESSENT).toInt() < 1200 && waited.elapsed() < 60000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
     ok = save(window, dir, "mid-session.png") && ok;
+
+    QMessageBox box(&panel);
+    configureMessageBox(box, "Data transmit error encountered.\nCheck if the battery is full enough (at least 50% is "
+                             "recomended)\n or if the cable is properly connected",
+                        "Error", MessageIcon::Error);
+    box.show();
+    QApplication::processEvents();
+    const QString boxPath = dir.filePath(QStringLiteral("message-box.png"));
+    ok = box.grab().save(boxPath) && ok;
+    std::printf("wrote %s\n", boxPath.toLocal8Bit().constData());
+    window.session().shutdown();
     return ok ? 0 : 1;
 }
