@@ -68,12 +68,12 @@ public:
         std::lock_guard lock(mutex_);
         return threads_;
     }
-    // Blocks until a recorded line equals `line` (or `timeoutMs` passes); true if it appeared.
-    bool waitFor(const std::string& line, int timeoutMs) {
+    // Blocks until a line recorded at index `from` or later equals `line` (or `timeoutMs` passes).
+    bool waitFor(const std::string& line, int timeoutMs, std::size_t from = 0) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-            for (const auto& call : calls_)
-                if (call == line) return true;
+            for (std::size_t i = from; i < calls_.size(); ++i)
+                if (calls_[i] == line) return true;
             return false;
         });
     }
