@@ -39,7 +39,9 @@ std::string decimal(long long value) {
 void configureOpenDialog(QFileDialog& dialog) {
     dialog.setWindowTitle(QStringLiteral("Open Software Update"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // AnyFile: a typed name of a file that does not exist is returned, and the open then fails.
+    // AnyFile: a typed name of a file that does not exist is returned, and the open then fails. Qt's own
+    // dialog, since a desktop's native open dialog may insist on existing files.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setFileMode(QFileDialog::AnyFile);
     // The entries show their own texts only; the patterns in the last parentheses do the matching.
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);

@@ -1,7 +1,11 @@
 // Load SW through the window with real files on disk; only the dialog and the message box are replaced.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
 
 #include "image_files.h"
 #include "window_fixture.h"
@@ -141,6 +145,7 @@ TEST(OpenDialog, TitleFileTypesAndAnyTypedName) {
     EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
     EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
     const QStringList filters = dialog.nameFilters();
     ASSERT_EQ(filters.size(), 5);
     EXPECT_TRUE(filters[0].startsWith(QStringLiteral("All Supported Types (")));
@@ -150,4 +155,28 @@ TEST(OpenDialog, TitleFileTypesAndAnyTypedName) {
     EXPECT_TRUE(filters[4].startsWith(QStringLiteral("All Files (*.*) (")));
     EXPECT_EQ(dialog.selectedNameFilter(), QStringLiteral("All Supported Types"));  // shown without patterns
     EXPECT_EQ(filters[0], QStringLiteral("All Supported Types (*.shex *.shx *.sbin *.sbn *.r?\?)"));
+}
+
+TEST(OpenDialog, TypedNameOfAMissingFileIsReturned) {
+    TempDir dir;
+    const QString missing = QString::fromStdString((dir.path() / "not-there.sbin").string());
+    QWidget owner;
+    const OpenFileFunction open = platformOpenFile(&owner);
+    // Type the name into the real dialog once it is up, and accept it.
+    QTimer::singleShot(100, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(missing);
+        QMetaObject::invokeMethod(dialog, "accept");  // as pressing Open does
+    });
+    // A dialog that refused the name is still up (with its own warning box): cancel whatever is up, so the
+    // test fails instead of hanging.
+    QTimer cleaner;
+    QObject::connect(&cleaner, &QTimer::timeout, [] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+    });
+    cleaner.start(1000);
+    const std::optional<std::string> chosen = open();
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, missing.toStdString());
 }

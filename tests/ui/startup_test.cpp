@@ -17,7 +17,7 @@ TEST(Startup, NoDisplayEndsWithCodeOneAndNoMessage) {
     EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
 }
 
-TEST(Startup, RunsUntilItsWindowIsClosedAndReportsItsFirstPaint) {
+TEST(Startup, KeepsRunningItsMessageLoopAndReportsItsFirstPaint) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("PHONE_UPDATER_REPORT_FIRST_PAINT"), QStringLiteral("1"));
