@@ -1,8 +1,9 @@
 #include "serial/port_probe.h"
 
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 PortAccess probePort(const std::string& devicePath) {
     struct stat info {};
@@ -19,10 +20,14 @@ PortAccess probePort(const std::string& devicePath) {
 
 const char* portAccessText(PortAccess access) {
     switch (access) {
-        case PortAccess::Ready: return "ready";
-        case PortAccess::Missing: return "missing";
-        case PortAccess::PermissionDenied: return "permission denied: add your user to the dialout group";
-        case PortAccess::Unusable: return "not usable";
+        case PortAccess::Ready:
+            return "ready";
+        case PortAccess::Missing:
+            return "missing";
+        case PortAccess::PermissionDenied:
+            return "permission denied: add your user to the dialout group";
+        case PortAccess::Unusable:
+            return "not usable";
     }
     return "not usable";
 }

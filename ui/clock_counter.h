@@ -6,7 +6,7 @@
 #include <string>
 
 class ClockCounter {
-public:
+  public:
     // One 1000 ms tick. While running, returns the text to show (the count before this tick's increase,
     // "%.2d:%.2d"); while stopped, zeroes the counters and returns nothing, so the field keeps its text.
     std::optional<std::string> tick(bool running);
@@ -14,7 +14,7 @@ public:
     std::uint8_t minutes() const { return minutes_; }
     std::uint8_t seconds() const { return seconds_; }
 
-private:
+  private:
     std::uint8_t minutes_ = 0;
     std::uint8_t seconds_ = 0;
 };

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimerEvent>
-
 #include <algorithm>
 #include <climits>
 
@@ -22,8 +21,8 @@
 #include "serial/serial_link.h"
 #include "ui/about_text.h"
 #include "ui/dialog_units.h"
-#include "ui/panel_layout.h"
 #include "ui/panel_fonts.h"
+#include "ui/panel_layout.h"
 
 namespace {
 
@@ -33,16 +32,28 @@ struct FieldDescription {
     const char* description;
 };
 constexpr FieldDescription kFieldDescriptions[] = {
-    {IDC_MODULE, "Module"},        {IDC_FORMAT, "Format"},          {IDC_VERSION, "Version"},
-    {IDC_DUMPSIZE, "Dump size"},   {IDC_CRC, "CRC"},                {IDC_PHONE, "Phone"},
-    {IDC_IMEI, "IMEI"},            {IDC_FRAMESSENT, "Frames sent"}, {IDC_FRAMESTOTAL, "Frames total"},
-    {IDC_TIME, "Time"},            {IDC_STATUS, "Status"},          {IDC_LINKSTATE, "Link state"},
-    {IDC_LOADER, "Loader"},        {IDC_BUILDSTAMP, "Build stamp"}, {IDC_CREDITS, "Credits"},
+    {IDC_MODULE, "Module"},
+    {IDC_FORMAT, "Format"},
+    {IDC_VERSION, "Version"},
+    {IDC_DUMPSIZE, "Dump size"},
+    {IDC_CRC, "CRC"},
+    {IDC_PHONE, "Phone"},
+    {IDC_IMEI, "IMEI"},
+    {IDC_FRAMESSENT, "Frames sent"},
+    {IDC_FRAMESTOTAL, "Frames total"},
+    {IDC_TIME, "Time"},
+    {IDC_STATUS, "Status"},
+    {IDC_LINKSTATE, "Link state"},
+    {IDC_LOADER, "Loader"},
+    {IDC_BUILDSTAMP, "Build stamp"},
+    {IDC_CREDITS, "Credits"},
 };
 
 constexpr int kPortIds[] = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4};
 
-QString fromText(const std::string& text) { return QString::fromStdString(text); }
+QString fromText(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 Qt::Alignment alignmentOf(unsigned style) {
     Qt::Alignment horizontal = (style & kCentred) ? Qt::AlignHCenter : Qt::AlignLeft;
@@ -57,7 +68,8 @@ void applySunkenEdge(QFrame* frame) {
 
 }  // namespace
 
-void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption, MessageIcon icon) {
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption,
+                         MessageIcon icon) {
     box.setWindowTitle(fromText(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(fromText(text));
@@ -74,8 +86,8 @@ ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
     // The bitmap and icons are loaded once and kept for the life of the panel.
     ledStrip_ = QPixmap(QStringLiteral(":/ui/ledstrip.png"));
     for (int i = 0; i < kIconCount; ++i) {
-        icons_[static_cast<std::size_t>(i)].addFile(QStringLiteral(":/ui/icon%1_16.png").arg(kFirstIconId + i),
-                                                     QSize(16, 16));
+        icons_[static_cast<std::size_t>(i)].addFile(
+            QStringLiteral(":/ui/icon%1_16.png").arg(kFirstIconId + i), QSize(16, 16));
         icons_[static_cast<std::size_t>(i)].addFile(QStringLiteral(":/ui/icon_32.png"), QSize(32, 32));
     }
     createControls();
@@ -150,7 +162,8 @@ void ControlPanel::createControls() {
     // Created in the layout's order, so later controls lie over earlier ones (the About pane over the
     // image rows) and keyboard focus follows the layout.
     for (const ControlSpec& spec : panelLayout()) controls_[spec.id] = createControl(spec);
-    for (int i = 0; i < 4; ++i) ports_.addButton(static_cast<QRadioButton*>(controls_.at(kPortIds[i])), kPortIds[i]);
+    for (int i = 0; i < 4; ++i)
+        ports_.addButton(static_cast<QRadioButton*>(controls_.at(kPortIds[i])), kPortIds[i]);
     ports_.setExclusive(true);
     for (const FieldDescription& field : kFieldDescriptions) {
         controls_.at(field.id)->setAccessibleDescription(QString::fromLatin1(field.description));
@@ -166,7 +179,8 @@ void ControlPanel::createControls() {
 
 void ControlPanel::initialise() {
     static_cast<QRadioButton*>(controls_.at(IDC_COM1))->setChecked(true);
-    static_cast<QPlainTextEdit*>(controls_.at(IDC_CREDITS))->setPlainText(QString::fromLatin1(kCredits).toUpper());
+    static_cast<QPlainTextEdit*>(controls_.at(IDC_CREDITS))
+        ->setPlainText(QString::fromLatin1(kCredits).toUpper());
     setFieldText(IDC_BUILDSTAMP, kBuildStamp);
     valueFont_ = makeValueFont();
     for (const ControlSpec& spec : panelLayout()) {
@@ -269,7 +283,9 @@ void ControlPanel::setControlVisible(int control, bool visible) {
     if (QWidget* widget = this->control(control)) widget->setVisible(visible);
 }
 
-void ControlPanel::redrawPanel() { update(); }
+void ControlPanel::redrawPanel() {
+    update();
+}
 
 void ControlPanel::toggleAbout() {
     const bool show = !aboutShown_;
@@ -305,7 +321,9 @@ void ControlPanel::startLights() {
     if (!lightsTimer_.isActive()) lightsTimer_.start(kLightsIntervalMs, this);
 }
 
-void ControlPanel::repaintLight(int x, int y) { update(x, y, kLightSize, kLightSize); }
+void ControlPanel::repaintLight(int x, int y) {
+    update(x, y, kLightSize, kLightSize);
+}
 
 void ControlPanel::iconTick() {
     const int frame = iconFrame_;
@@ -353,7 +371,8 @@ void ControlPanel::refreshPortTooltips() {
     for (int i = 0; i < 4; ++i) {
         const char digit = static_cast<char>('1' + i);
         const std::string path = portPath_ ? portPath_(digit) : defaultPortPath(digit);
-        const QString tip = QStringLiteral("%1: %2").arg(fromText(path), QString::fromLatin1(portAccessText(probePort(path))));
+        const QString tip = QStringLiteral("%1: %2").arg(
+            fromText(path), QString::fromLatin1(portAccessText(probePort(path))));
         controls_.at(kPortIds[i])->setToolTip(tip);
     }
 }

@@ -9,7 +9,6 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QWidget>
-
 #include <array>
 #include <atomic>
 #include <functional>
@@ -35,12 +34,13 @@ inline constexpr int kSendLightY = 189;
 class QMessageBox;
 
 // The box showMessage shows: caption, plain text, the error icon or none, one OK button, application-modal.
-void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption, MessageIcon icon);
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption,
+                         MessageIcon icon);
 
 class ControlPanel : public QWidget, public Panel {
     Q_OBJECT
 
-public:
+  public:
     // Replaces the modal message box (tests): receives what the box would show.
     using MessageBoxFunction =
         std::function<void(const std::string& text, const std::string& caption, MessageIcon icon)>;
@@ -93,18 +93,18 @@ public:
     const QIcon& icon(int iconId) const { return icons_.at(static_cast<std::size_t>(iconId - kFirstIconId)); }
     const QFont& valueFont() const { return valueFont_; }
 
-signals:
+  signals:
     void updatePressed();
     void loadSoftwarePressed();
     // Emitted once, at the first paint of the panel.
     void firstPainted();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void createControls();
     void initialise();
     QWidget* createControl(const struct ControlSpec& spec);

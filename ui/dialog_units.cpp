@@ -1,8 +1,12 @@
 #include "ui/dialog_units.h"
 
-int dialogUnitsToPixelsX(int units) { return (units * kBaseUnitX * 2 + 4) / 8; }
+int dialogUnitsToPixelsX(int units) {
+    return (units * kBaseUnitX * 2 + 4) / 8;
+}
 
-int dialogUnitsToPixelsY(int units) { return (units * kBaseUnitY * 2 + 8) / 16; }
+int dialogUnitsToPixelsY(int units) {
+    return (units * kBaseUnitY * 2 + 8) / 16;
+}
 
 PixelRect dialogRectToPixels(int x, int y, int width, int height) {
     const int left = dialogUnitsToPixelsX(x);

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QStringList>
-
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -105,7 +104,8 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
     panel.setFieldText(IDC_FORMAT, formatName(result.summary.format));
     if (result.summary.versionText) panel.setFieldText(IDC_VERSION, displayVersion(result.summary));
     panel.setFieldText(IDC_CRC, result.summary.checksumsOk ? "OK" : "ERROR");
-    panel.setFieldText(IDC_DUMPSIZE, " " + decimal(static_cast<std::int32_t>(result.summary.size)) + " bytes");
+    panel.setFieldText(IDC_DUMPSIZE,
+                       " " + decimal(static_cast<std::int32_t>(result.summary.size)) + " bytes");
     panel.setFieldText(IDC_FRAMESTOTAL, decimal(result.summary.frameCount));
     panel.setControlEnabled(IDC_UPDATE, true);
     panel.setStatus("Ready");

@@ -1,7 +1,6 @@
 // phone-updater: start-up, the message loop, and the exit code.
 #include <QApplication>
 #include <QScreen>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,8 +45,9 @@ int main(int argc, char* argv[]) {
     if (std::getenv("PHONE_UPDATER_REPORT_FIRST_PAINT") != nullptr) {
         QObject::connect(&window->panel(), &ControlPanel::firstPainted, [] {
             const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::fprintf(stderr, "first-paint-ns %lld\n",
-                         static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            std::fprintf(
+                stderr, "first-paint-ns %lld\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
             std::fflush(stderr);
         });
     }

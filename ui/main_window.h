@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,7 +16,7 @@ inline constexpr const char* kProductTitle = "Phone Flash Updater";
 class MainWindow : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     MainWindow();
     ~MainWindow() override;
 
@@ -32,10 +31,10 @@ public:
     // Places the window centred on a screen of the given size.
     void centreOnScreen(int screenWidth, int screenHeight);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void onUpdatePressed();
     void onLoadSoftwarePressed();
 

@@ -47,7 +47,9 @@ constexpr ControlSpec kLayout[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> panelLayout() { return kLayout; }
+std::span<const ControlSpec> panelLayout() {
+    return kLayout;
+}
 
 const ControlSpec* findControl(int id) {
     for (const ControlSpec& spec : kLayout) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
-
 #include <set>
 
 #include "ui/dialog_units.h"
@@ -18,7 +17,7 @@ TEST(WindowPlacement, CentredByHalfTheScreenLessFixedOffsets) {
 
 TEST(DialogUnits, RoundToNearestWithHalvesUp) {
     EXPECT_EQ(dialogUnitsToPixelsX(0), 0);
-    EXPECT_EQ(dialogUnitsToPixelsX(3), 5);    // 4.5
+    EXPECT_EQ(dialogUnitsToPixelsX(3), 5);      // 4.5
     EXPECT_EQ(dialogUnitsToPixelsX(229), 344);  // 343.5
     EXPECT_EQ(dialogUnitsToPixelsY(111), 180);  // 180.375: the bottom row, where the lights sit
     EXPECT_EQ(dialogUnitsToPixelsY(4), 7);      // 6.5

@@ -63,7 +63,8 @@ Bytes emmaFile(const Bytes& sbin) {
         const std::size_t count = sbin[at + 2];
         out.push_back('\n');
         out.push_back(sbin[at + 1]);
-        for (std::size_t i = 0; i <= count; ++i) out.push_back(static_cast<std::uint8_t>(sbin[at + 2 + i] ^ 0xA7));
+        for (std::size_t i = 0; i <= count; ++i)
+            out.push_back(static_cast<std::uint8_t>(sbin[at + 2 + i] ^ 0xA7));
         at += count + 3;
     }
     return out;
@@ -82,8 +83,8 @@ TempDir::~TempDir() {
 
 std::string TempDir::write(const std::string& name, const Bytes& content) const {
     const std::filesystem::path file = path_ / name;
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
-                                                static_cast<std::streamsize>(content.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
     return file.string();
 }
 

@@ -20,13 +20,13 @@ std::string shexText(const Bytes& sbin);
 Bytes emmaFile(const Bytes& sbin);
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     std::filesystem::path path() const { return path_; }
     std::string write(const std::string& name, const Bytes& content) const;
     std::string write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-
 #include <atomic>
 
 #include "serial/activity_flags.h"
@@ -11,7 +10,9 @@
 
 namespace {
 
-QRgb rgb(int r, int g, int b) { return qRgb(r, g, b) & 0xFFFFFFu; }
+QRgb rgb(int r, int g, int b) {
+    return qRgb(r, g, b) & 0xFFFFFFu;
+}
 
 struct LightPixels {
     QRgb receiveInside, sendInside;
@@ -23,7 +24,9 @@ LightPixels lightPixels(ControlPanel& panel) {
             image.pixel(kSendLightX + 3, kSendLightY + 3) & 0xFFFFFFu};
 }
 
-QRgb plain(QRgb colour) { return colour & 0xFFFFFFu; }
+QRgb plain(QRgb colour) {
+    return colour & 0xFFFFFFu;
+}
 
 }  // namespace
 

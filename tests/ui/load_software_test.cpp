@@ -43,7 +43,8 @@ TEST_F(LoadSoftware, SbinImageFillsEveryFieldAndEnablesUpdate) {
     EXPECT_EQ(f.dialogsShown, 1);
     EXPECT_EQ(f.statusAtDialog, "Opening flash image ...");
     EXPECT_TRUE(f.messages.empty());
-    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes", "3");
+    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes",
+                      "3");
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     ASSERT_TRUE(f.window.heldImage().image.has_value());
@@ -94,7 +95,8 @@ TEST_F(LoadSoftware, CancelKeepsTheHeldImageAndFields) {
     EXPECT_EQ(f.dialogsShown, 2);
     EXPECT_TRUE(f.messages.empty());
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
-    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes", "3");
+    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes",
+                      "3");
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     EXPECT_TRUE(f.window.heldImage().image.has_value());
 }
@@ -106,7 +108,8 @@ TEST_F(LoadSoftware, MissingOrUnreadableFileIsUnableToOpenAndChangesNothing) {
     ASSERT_EQ(f.messages, (std::vector<ShownMessage>{kUnableToOpen, kUnableToOpen}));
     EXPECT_EQ(f.statusAtMessage[0], "Opening flash image ...");
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
-    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes", "3");
+    expectImageFields(" UPDATE", "SBIN", " CXC132611", "OK", " " + std::to_string(sbin.size()) + " bytes",
+                      "3");
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     EXPECT_TRUE(f.window.heldImage().image.has_value());
 }
@@ -115,7 +118,7 @@ TEST_F(LoadSoftware, UnrecognizedFormatMessageComesBeforeTheFieldsAreCleared) {
     loadGoodImage();
     f.load(dir.write("notes.txt", std::string("\r\nS00600004844521B\r\n")));
     ASSERT_EQ(f.messages, std::vector<ShownMessage>{kUnrecognized});
-    EXPECT_EQ(f.moduleAtMessage[0], " NOTES");  // the name was shown while the box was up
+    EXPECT_EQ(f.moduleAtMessage[0], " NOTES");   // the name was shown while the box was up
     expectImageFields("", "", "", "", "", "3");  // the earlier image's count stays
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
     EXPECT_FALSE(f.enabled(IDC_UPDATE));
@@ -166,7 +169,8 @@ TEST(OpenDialog, TypedNameOfAMissingFileIsReturned) {
     QTimer::singleShot(100, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr) return;
-        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(missing);
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(missing);
         QMetaObject::invokeMethod(dialog, "accept");  // as pressing Open does
     });
     // A dialog that refused the name is still up (with its own warning box): cancel whatever is up, so the

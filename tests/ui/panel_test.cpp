@@ -1,18 +1,18 @@
 // The panel as it starts, its operations, the About pane, the ports and what assistive technology sees.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QFontInfo>
 #include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
-#include <QTimer>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "ui/panel_layout.h"
@@ -20,11 +20,13 @@
 
 namespace {
 
-constexpr int kValueFields[] = {IDC_MODULE,      IDC_FORMAT, IDC_VERSION,  IDC_DUMPSIZE,   IDC_CRC,
-                                IDC_PHONE,       IDC_IMEI,   IDC_FRAMESSENT, IDC_FRAMESTOTAL, IDC_TIME,
-                                IDC_LINKSTATE,   IDC_LOADER};
+constexpr int kValueFields[] = {IDC_MODULE,      IDC_FORMAT, IDC_VERSION,   IDC_DUMPSIZE,
+                                IDC_CRC,         IDC_PHONE,  IDC_IMEI,      IDC_FRAMESSENT,
+                                IDC_FRAMESTOTAL, IDC_TIME,   IDC_LINKSTATE, IDC_LOADER};
 
-QProgressBar* progressBar(ControlPanel& panel) { return qobject_cast<QProgressBar*>(panel.control(IDC_PROGRESS)); }
+QProgressBar* progressBar(ControlPanel& panel) {
+    return qobject_cast<QProgressBar*>(panel.control(IDC_PROGRESS));
+}
 
 }  // namespace
 
@@ -46,7 +48,8 @@ TEST(PanelStart, EveryFieldInItsInitialState) {
     EXPECT_EQ(f.text(IDC_ABOUT), "About");
     EXPECT_EQ(f.text(IDC_LOADSW), "Load SW");
     EXPECT_FALSE(f.panel().aboutShown());
-    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP}) EXPECT_FALSE(f.panel().control(id)->isVisible());
+    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP})
+        EXPECT_FALSE(f.panel().control(id)->isVisible());
     for (int id : {IDC_MODULE_LABEL, IDC_MODULE, IDC_FORMAT}) EXPECT_TRUE(f.panel().control(id)->isVisible());
     // The About pane is filled in before it is ever shown.
     EXPECT_EQ(f.text(IDC_ABOUTTITLE), "ABOUT BUILD FROM");
@@ -67,7 +70,8 @@ TEST(PanelStart, StylesAndFontsFollowTheLayout) {
     auto* module = qobject_cast<QLabel*>(f.panel().control(IDC_MODULE));
     EXPECT_EQ(module->frameShadow(), QFrame::Sunken);
     EXPECT_EQ(module->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
-    EXPECT_EQ(qobject_cast<QLabel*>(f.panel().control(IDC_CRC))->alignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+    EXPECT_EQ(qobject_cast<QLabel*>(f.panel().control(IDC_CRC))->alignment(),
+              Qt::AlignHCenter | Qt::AlignVCenter);
     EXPECT_EQ(qobject_cast<QLabel*>(f.panel().control(IDC_MODULE_LABEL))->frameShape(), QFrame::NoFrame);
     auto* credits = qobject_cast<QPlainTextEdit*>(f.panel().control(IDC_CREDITS));
     EXPECT_TRUE(credits->isReadOnly());
@@ -77,7 +81,8 @@ TEST(PanelStart, StylesAndFontsFollowTheLayout) {
     const QFont value = f.panel().valueFont();
     EXPECT_TRUE(QFontInfo(value).fixedPitch()) << QFontInfo(value).family().toStdString();
     const QFontMetrics metrics(value);
-    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiii")), metrics.horizontalAdvance(QStringLiteral("WWWW")));
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiii")),
+              metrics.horizontalAdvance(QStringLiteral("WWWW")));
     EXPECT_GE(metrics.horizontalAdvance(QLatin1Char('0')), 6);
     EXPECT_LE(metrics.horizontalAdvance(QLatin1Char('0')), 8);
     // The longest texts the fields get fit inside their sunken edges.
@@ -89,7 +94,8 @@ TEST(PanelStart, StylesAndFontsFollowTheLayout) {
     EXPECT_TRUE(fits(" 350123-45-678901-2", IDC_IMEI));
     EXPECT_TRUE(fits(" CXC132611 R2A 20000426TST", IDC_VERSION));
     // The About title stays clear of the build stamp that follows it on the same row.
-    EXPECT_LE(f.panel().control(IDC_ABOUTTITLE)->x() + metrics.horizontalAdvance(QStringLiteral("ABOUT BUILD FROM")),
+    EXPECT_LE(f.panel().control(IDC_ABOUTTITLE)->x() +
+                  metrics.horizontalAdvance(QStringLiteral("ABOUT BUILD FROM")),
               f.panel().control(IDC_BUILDSTAMP)->x());
     for (const ControlSpec& spec : panelLayout()) {
         const bool hasValueFont = f.panel().control(spec.id)->font() == value;
@@ -107,8 +113,8 @@ TEST(PanelOperations, ClearImageFieldsKeepsFramesTotalAndTime) {
     f.panel().setStatus("busy");
     f.panel().setControlEnabled(IDC_UPDATE, true);
     f.panel().clearImageFields();
-    for (int id : {IDC_MODULE, IDC_FORMAT, IDC_DUMPSIZE, IDC_CRC, IDC_VERSION, IDC_PHONE, IDC_IMEI, IDC_FRAMESSENT,
-                   IDC_LOADER}) {
+    for (int id : {IDC_MODULE, IDC_FORMAT, IDC_DUMPSIZE, IDC_CRC, IDC_VERSION, IDC_PHONE, IDC_IMEI,
+                   IDC_FRAMESSENT, IDC_LOADER}) {
         EXPECT_EQ(f.text(id), "") << "control " << id;
     }
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
@@ -159,17 +165,21 @@ TEST(AboutPane, TogglesPaneAndCaptionKeepingTexts) {
     f.clickButton(IDC_ABOUT);
     EXPECT_TRUE(f.panel().aboutShown());
     EXPECT_EQ(f.text(IDC_ABOUT), "Data Info");
-    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP}) EXPECT_TRUE(f.panel().control(id)->isVisible());
-    for (int id : {IDC_MODULE_LABEL, IDC_MODULE, IDC_FORMAT}) EXPECT_FALSE(f.panel().control(id)->isVisible());
+    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP})
+        EXPECT_TRUE(f.panel().control(id)->isVisible());
+    for (int id : {IDC_MODULE_LABEL, IDC_MODULE, IDC_FORMAT})
+        EXPECT_FALSE(f.panel().control(id)->isVisible());
     // Only those three go: the rows beneath the credits stay in place.
-    for (int id : {IDC_VERSION, IDC_DUMPSIZE, IDC_CRC, IDC_VERSION_LABEL}) EXPECT_TRUE(f.panel().control(id)->isVisible());
+    for (int id : {IDC_VERSION, IDC_DUMPSIZE, IDC_CRC, IDC_VERSION_LABEL})
+        EXPECT_TRUE(f.panel().control(id)->isVisible());
     // Hidden fields can still be written.
     f.panel().setFieldText(IDC_FORMAT, "SHEX");
 
     f.clickButton(IDC_ABOUT);
     EXPECT_FALSE(f.panel().aboutShown());
     EXPECT_EQ(f.text(IDC_ABOUT), "About");
-    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP}) EXPECT_FALSE(f.panel().control(id)->isVisible());
+    for (int id : {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP})
+        EXPECT_FALSE(f.panel().control(id)->isVisible());
     EXPECT_EQ(f.text(IDC_MODULE), " UPDATE");
     EXPECT_EQ(f.text(IDC_FORMAT), "SHEX");
     EXPECT_TRUE(f.panel().control(IDC_MODULE)->isVisible());
@@ -235,16 +245,27 @@ TEST(Ports, TooltipsNameTheDeviceAndWhetherItCanBeUsed) {
 TEST(Accessibility, ValueFieldsDescribeWhatTheyShowAndAreNamedByTheirText) {
     WindowFixture f;
     const std::pair<int, const char*> expected[] = {
-        {IDC_MODULE, "Module"},      {IDC_FORMAT, "Format"},        {IDC_VERSION, "Version"},
-        {IDC_DUMPSIZE, "Dump size"}, {IDC_CRC, "CRC"},              {IDC_PHONE, "Phone"},
-        {IDC_IMEI, "IMEI"},          {IDC_FRAMESSENT, "Frames sent"}, {IDC_FRAMESTOTAL, "Frames total"},
-        {IDC_TIME, "Time"},          {IDC_STATUS, "Status"},        {IDC_LINKSTATE, "Link state"},
-        {IDC_LOADER, "Loader"},      {IDC_BUILDSTAMP, "Build stamp"}, {IDC_CREDITS, "Credits"},
+        {IDC_MODULE, "Module"},
+        {IDC_FORMAT, "Format"},
+        {IDC_VERSION, "Version"},
+        {IDC_DUMPSIZE, "Dump size"},
+        {IDC_CRC, "CRC"},
+        {IDC_PHONE, "Phone"},
+        {IDC_IMEI, "IMEI"},
+        {IDC_FRAMESSENT, "Frames sent"},
+        {IDC_FRAMESTOTAL, "Frames total"},
+        {IDC_TIME, "Time"},
+        {IDC_STATUS, "Status"},
+        {IDC_LINKSTATE, "Link state"},
+        {IDC_LOADER, "Loader"},
+        {IDC_BUILDSTAMP, "Build stamp"},
+        {IDC_CREDITS, "Credits"},
     };
     for (const auto& [id, description] : expected) {
         QAccessibleInterface* field = QAccessible::queryAccessibleInterface(f.panel().control(id));
         ASSERT_NE(field, nullptr);
-        EXPECT_EQ(field->text(QAccessible::Description), QString::fromLatin1(description)) << "control " << id;
+        EXPECT_EQ(field->text(QAccessible::Description), QString::fromLatin1(description))
+            << "control " << id;
     }
     f.panel().setFieldText(IDC_IMEI, " 123456-78-901234-5");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(f.panel().control(IDC_IMEI))->text(QAccessible::Name),
@@ -265,10 +286,11 @@ TEST(Accessibility, ValueFieldsDescribeWhatTheyShowAndAreNamedByTheirText) {
 
 TEST(MessageBox, CaptionTextIconAndOneOkButton) {
     QMessageBox box;
-    configureMessageBox(box, "Data transmit error encountered.\n or if the cable is properly connected", "Error",
-                        MessageIcon::Error);
+    configureMessageBox(box, "Data transmit error encountered.\n or if the cable is properly connected",
+                        "Error", MessageIcon::Error);
     EXPECT_EQ(box.windowTitle(), QStringLiteral("Error"));
-    EXPECT_EQ(box.text(), QStringLiteral("Data transmit error encountered.\n or if the cable is properly connected"));
+    EXPECT_EQ(box.text(),
+              QStringLiteral("Data transmit error encountered.\n or if the cable is properly connected"));
     EXPECT_EQ(box.icon(), QMessageBox::Critical);
     EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
     EXPECT_EQ(box.windowModality(), Qt::ApplicationModal);
@@ -282,7 +304,8 @@ TEST(MessageBox, RealBoxIsModalOwnedByThePanelAndReturnsWhenClosed) {
     bool sawBox = false;
     QTimer::singleShot(50, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        sawBox = box != nullptr && box->parentWidget() == &f.panel() && box->windowTitle() == QStringLiteral("Hint");
+        sawBox = box != nullptr && box->parentWidget() == &f.panel() &&
+                 box->windowTitle() == QStringLiteral("Hint");
         if (box) box->button(QMessageBox::Ok)->click();
     });
     f.panel().showMessage("You will have to remove the battery and put it back before restarting", "Hint",

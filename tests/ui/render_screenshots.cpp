@@ -3,10 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QMessageBox>
 #include <QProgressBar>
-
+#include <QThread>
 #include <cstdio>
 
 #include "image_files.h"
@@ -75,9 +74,11 @@ int main(int argc, char** argv) {
     ok = save(window, dir, "mid-session.png") && ok;
 
     QMessageBox box(&panel);
-    configureMessageBox(box, "Data transmit error encountered.\nCheck if the battery is full enough (at least 50% is "
-                             "recomended)\n or if the cable is properly connected",
-                        "Error", MessageIcon::Error);
+    configureMessageBox(
+        box,
+        "Data transmit error encountered.\nCheck if the battery is full enough (at least 50% is "
+        "recomended)\n or if the cable is properly connected",
+        "Error", MessageIcon::Error);
     box.show();
     QApplication::processEvents();
     const QString boxPath = dir.filePath(QStringLiteral("message-box.png"));

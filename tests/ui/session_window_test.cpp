@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QtTest/QTest>
-
 #include <chrono>
 #include <functional>
 #include <map>
@@ -27,7 +26,7 @@ struct Snapshot {
 };
 
 class WindowSession : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         activityFlags.rxSeen = false;
         activityFlags.txSeen = false;
@@ -72,8 +71,8 @@ protected:
             QTest::qWait(2);
             const std::string status = f.text(IDC_STATUS);
             if (!snapshots.count(status)) {
-                snapshots[status] = {f.text(IDC_PHONE), f.text(IDC_IMEI), f.text(IDC_LINKSTATE), f.text(IDC_LOADER),
-                                     f.text(IDC_TIME)};
+                snapshots[status] = {f.text(IDC_PHONE), f.text(IDC_IMEI), f.text(IDC_LINKSTATE),
+                                     f.text(IDC_LOADER), f.text(IDC_TIME)};
             }
             if (onEachTurn) onEachTurn();
         }
@@ -114,15 +113,19 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
     std::vector<std::string> times;  // each new text the clock put into the Time field
     // Update woke the lights timer (the fixture stopped the timers); the clock is ticked by hand.
     EXPECT_TRUE(f.panel().lightsTimerActive());
-    ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); }, 30s, [&] {
-        receiveLit = receiveLit || f.panel().receiveLit();
-        sendLit = sendLit || f.panel().sendLit();
-        f.panel().clockTick();
-        const std::string time = f.text(IDC_TIME);
-        if (!time.empty() && (times.empty() || times.back() != time)) times.push_back(time);
-    })) << sim->verdict().text() << "; status " << f.text(IDC_STATUS) << ", link " << f.text(IDC_LINKSTATE);
+    ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); }, 30s,
+                          [&] {
+                              receiveLit = receiveLit || f.panel().receiveLit();
+                              sendLit = sendLit || f.panel().sendLit();
+                              f.panel().clockTick();
+                              const std::string time = f.text(IDC_TIME);
+                              if (!time.empty() && (times.empty() || times.back() != time))
+                                  times.push_back(time);
+                          }))
+        << sim->verdict().text() << "; status " << f.text(IDC_STATUS) << ", link " << f.text(IDC_LINKSTATE);
 
-    EXPECT_EQ(f.messages, (std::vector<ShownMessage>{{"Software updated completed", "Success", MessageIcon::None}}));
+    EXPECT_EQ(f.messages,
+              (std::vector<ShownMessage>{{"Software updated completed", "Success", MessageIcon::None}}));
     EXPECT_EQ(f.statusAtMessage[0], "Ready");  // the idle reset comes before the box
     ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
     EXPECT_TRUE(sim->waitForEnd(5s));

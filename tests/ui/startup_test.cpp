@@ -6,7 +6,8 @@
 
 TEST(Startup, NoDisplayEndsWithCodeOneAndNoMessage) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QLatin1String(name));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
     QProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(PHONE_UPDATER_PATH), {});

@@ -1,9 +1,9 @@
 #include "window_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QtTest/QTest>
-
-#include <gtest/gtest.h>
 
 void WindowFixture::clickButton(int id) {
     auto* button = qobject_cast<QAbstractButton*>(panel().control(id));

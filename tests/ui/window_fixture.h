@@ -3,17 +3,18 @@
 #pragma once
 
 #include <QString>
-
 #include <deque>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "ui/main_window.h"
 
 // Readable QStrings in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 struct ShownMessage {
     std::string text;
@@ -23,18 +24,18 @@ struct ShownMessage {
 };
 
 class WindowFixture {
-public:
+  public:
     WindowFixture() {
         window.panel().stopTimers();
         show();
-        window.panel().setMessageBoxFunction([this](const std::string& text, const std::string& caption,
-                                                    MessageIcon icon) {
-            messages.push_back({text, caption, icon});
-            // What each box saw of the panel while it was up (the order of fields and boxes matters).
-            statusAtMessage.push_back(panel().text(IDC_STATUS).toStdString());
-            moduleAtMessage.push_back(panel().text(IDC_MODULE).toStdString());
-            updateCaptionAtMessage.push_back(panel().text(IDC_UPDATE).toStdString());
-        });
+        window.panel().setMessageBoxFunction(
+            [this](const std::string& text, const std::string& caption, MessageIcon icon) {
+                messages.push_back({text, caption, icon});
+                // What each box saw of the panel while it was up (the order of fields and boxes matters).
+                statusAtMessage.push_back(panel().text(IDC_STATUS).toStdString());
+                moduleAtMessage.push_back(panel().text(IDC_MODULE).toStdString());
+                updateCaptionAtMessage.push_back(panel().text(IDC_UPDATE).toStdString());
+            });
         window.setOpenFileFunction([this]() -> std::optional<std::string> {
             ++dialogsShown;
             statusAtDialog = panel().text(IDC_STATUS).toStdString();
