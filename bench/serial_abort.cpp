@@ -37,7 +37,8 @@ struct Pty {
     std::string path;
 };
 
-// `operation` blocks on the link; the interrupt comes `lead` later; the iteration's time is interrupt -> return.
+// `operation` blocks on the link; the interrupt comes `lead` later; the iteration's time is interrupt ->
+// return.
 template <typename Operation>
 void measureWake(benchmark::State& state, Operation operation) {
     Pty pty;
@@ -74,7 +75,8 @@ void PendingReadWake(benchmark::State& state) {
 BENCHMARK(PendingReadWake)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 void StalledWriteWake(benchmark::State& state) {
-    const std::vector<std::uint8_t> block(1 << 20, 0x5A);  // nobody reads: the write stalls once the buffer is full
+    const std::vector<std::uint8_t> block(1 << 20,
+                                          0x5A);  // nobody reads: the write stalls once the buffer is full
     measureWake(state, [&](SerialLink& link) { link.write(block.data(), block.size()); });
 }
 BENCHMARK(StalledWriteWake)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);

@@ -24,7 +24,8 @@ struct PortOpenResult {
 enum class WindowResult { Ok, Interrupted, Failed };
 
 namespace serial_port {
-// The port keeps one wake-up channel for its whole life, so interrupt() works whether or not a device is open.
+// The port keeps one wake-up channel for its whole life, so interrupt() works whether or not a device is
+// open.
 PlatformPortPtr create();
 bool supportedSpeed(std::uint32_t speed);
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed);
@@ -41,7 +42,7 @@ WindowResult readWindow(PlatformPort& port, std::uint8_t* buffer, std::size_t ca
 void purgeInput(PlatformPort& port);
 // Waits windowMs without touching any device; the interrupt cuts it short.
 void idleWindow(PlatformPort& port, int windowMs);
-void wake(PlatformPort& port);        // thread-safe
+void wake(PlatformPort& port);  // thread-safe
 void clearWake(PlatformPort& port);
 }  // namespace serial_port
 

@@ -10,27 +10,39 @@ ActivityFlags activityFlags;
 
 const char* openErrorText(OpenError error) {
     switch (error) {
-        case OpenError::None: return "no error";
-        case OpenError::Missing: return "no such device";
-        case OpenError::Busy: return "the port is held by another program";
-        case OpenError::Permission: return "permission denied";
-        case OpenError::Settings: return "the device refused the line settings";
-        case OpenError::Other: break;
+        case OpenError::None:
+            return "no error";
+        case OpenError::Missing:
+            return "no such device";
+        case OpenError::Busy:
+            return "the port is held by another program";
+        case OpenError::Permission:
+            return "permission denied";
+        case OpenError::Settings:
+            return "the device refused the line settings";
+        case OpenError::Other:
+            break;
     }
     return "the device could not be opened";
 }
 
 SerialLink::SerialLink() : backend_(std::make_unique<Backend>()) {}
 
-SerialLink::~SerialLink() { close(); }
+SerialLink::~SerialLink() {
+    close();
+}
 
 void SerialLink::setPortResolver(PortResolver resolver) {
     backend_->resolver = resolver ? std::move(resolver) : PortResolver(defaultPortPath);
 }
 
-void SerialLink::setReadRule(ReadRule rule) { backend_->rule = rule; }
+void SerialLink::setReadRule(ReadRule rule) {
+    backend_->rule = rule;
+}
 
-ReadRule SerialLink::readRule() const { return backend_->rule; }
+ReadRule SerialLink::readRule() const {
+    return backend_->rule;
+}
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
     Backend& b = *backend_;
@@ -55,9 +67,13 @@ bool SerialLink::reopen(std::uint32_t speed) {
     return true;
 }
 
-void SerialLink::close() { serial_port::close(*backend_->port, backend_->interrupted); }
+void SerialLink::close() {
+    serial_port::close(*backend_->port, backend_->interrupted);
+}
 
-bool SerialLink::isOpen() const { return serial_port::isOpen(*backend_->port); }
+bool SerialLink::isOpen() const {
+    return serial_port::isOpen(*backend_->port);
+}
 
 void SerialLink::clearErrors() {
     if (isOpen()) serial_port::clearErrors(*backend_->port);
@@ -77,13 +93,14 @@ bool SerialLink::readReply() {
     for (int attempt = 0; attempt < b.rule.attempts; ++attempt) {
         if (b.interrupted) return false;
         if (!isOpen()) {
-            // A closed or vanished port: wait out one window so a caller's retry loop does not spin, then fail.
+            // A closed or vanished port: wait out one window so a caller's retry loop does not spin, then
+            // fail.
             serial_port::idleWindow(*b.port, b.rule.windowMs);
             return false;
         }
         std::size_t received = 0;
-        const WindowResult result =
-            serial_port::readWindow(*b.port, b.reply.bytes.data(), b.reply.bytes.size(), b.rule.windowMs, received);
+        const WindowResult result = serial_port::readWindow(*b.port, b.reply.bytes.data(),
+                                                            b.reply.bytes.size(), b.rule.windowMs, received);
         if (result == WindowResult::Interrupted) {
             b.reply = ReplyBuffer{};
             return false;
@@ -99,10 +116,18 @@ bool SerialLink::readReply() {
     return false;
 }
 
-const ReplyBuffer& SerialLink::reply() const { return backend_->reply; }
-OpenError SerialLink::lastOpenError() const { return backend_->lastError; }
-int SerialLink::lastOpenErrno() const { return backend_->lastErrno; }
-std::string SerialLink::lastOpenPath() const { return backend_->lastPath; }
+const ReplyBuffer& SerialLink::reply() const {
+    return backend_->reply;
+}
+OpenError SerialLink::lastOpenError() const {
+    return backend_->lastError;
+}
+int SerialLink::lastOpenErrno() const {
+    return backend_->lastErrno;
+}
+std::string SerialLink::lastOpenPath() const {
+    return backend_->lastPath;
+}
 
 void SerialLink::interrupt() {
     backend_->interrupted = true;
@@ -114,4 +139,6 @@ void SerialLink::clearInterrupt() {
     serial_port::clearWake(*backend_->port);
 }
 
-bool SerialLink::interrupted() const { return backend_->interrupted; }
+bool SerialLink::interrupted() const {
+    return backend_->interrupted;
+}

@@ -39,12 +39,16 @@ OpenError classifyOpenErrno(int error) {
         case ENOENT:
         case ENODEV:
         case ENXIO:
-        case ENOTDIR: return OpenError::Missing;
+        case ENOTDIR:
+            return OpenError::Missing;
         case EACCES:
         case EPERM:
-        case EROFS: return OpenError::Permission;
-        case EBUSY: return OpenError::Busy;
-        default: return OpenError::Other;
+        case EROFS:
+            return OpenError::Permission;
+        case EBUSY:
+            return OpenError::Busy;
+        default:
+            return OpenError::Other;
     }
 }
 
@@ -54,7 +58,9 @@ bool setModemLine(int fd, unsigned long request, int line) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
-speed_t speedCode(std::uint32_t speed) { return speed == kFastSpeed ? B115200 : B9600; }
+speed_t speedCode(std::uint32_t speed) {
+    return speed == kFastSpeed ? B115200 : B9600;
+}
 
 // Raw 8N1, receiver on, modem status ignored, no hardware or software flow control.
 bool applyLineSettings(int fd, std::uint32_t speed) {
@@ -77,7 +83,9 @@ bool applyLineSettings(int fd, std::uint32_t speed) {
            (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0;
 }
 
-bool wakePending(const pollfd& wake) { return (wake.revents & POLLIN) != 0; }
+bool wakePending(const pollfd& wake) {
+    return (wake.revents & POLLIN) != 0;
+}
 
 int millisecondsUntil(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -118,7 +126,9 @@ PlatformPortPtr create() {
     return port;
 }
 
-bool supportedSpeed(std::uint32_t speed) { return speed == kSlowSpeed || speed == kFastSpeed; }
+bool supportedSpeed(std::uint32_t speed) {
+    return speed == kSlowSpeed || speed == kFastSpeed;
+}
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -150,16 +160,20 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
 
 void close(PlatformPort& port, bool discardOutput) {
     if (port.fd < 0) return;
-    if (discardOutput) ::tcflush(port.fd, TCOFLUSH);  // an aborted session sends nothing more, not even the tail
-    ::ioctl(port.fd, TIOCNXCL);  // exclusivity belongs to this open only
+    if (discardOutput)
+        ::tcflush(port.fd, TCOFLUSH);  // an aborted session sends nothing more, not even the tail
+    ::ioctl(port.fd, TIOCNXCL);        // exclusivity belongs to this open only
     ::flock(port.fd, LOCK_UN);
     ::close(port.fd);
     port.fd = -1;
 }
 
-bool isOpen(const PlatformPort& port) { return port.fd >= 0; }
+bool isOpen(const PlatformPort& port) {
+    return port.fd >= 0;
+}
 
-// Framing and overrun errors are not reported separately on POSIX (the bytes are just dropped): nothing to clear.
+// Framing and overrun errors are not reported separately on POSIX (the bytes are just dropped): nothing to
+// clear.
 void clearErrors(PlatformPort&) {}
 
 bool write(PlatformPort& port, const std::uint8_t* bytes, std::size_t count) {

@@ -1,5 +1,7 @@
 // The simulated phone driven from the updater's side through a real SerialLink, step by step. (The session's
 // own end-to-end tests live with the session.)
+#include "phone_sim.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "phone_sim.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -54,13 +55,18 @@ Bytes payload(std::size_t size, std::uint8_t seed) {
 
 // The updater's side of the wire, written out by hand from the protocol (not the session's code).
 class Updater {
-public:
+  public:
     explicit Updater(const std::string& path) {
         link.setPortResolver([path](char) { return path; });
         link.setReadRule({30, 100});
     }
 
-    bool send(const Bytes& bytes) { return link.write(bytes.data(), bytes.size()); }
+    // Every byte the updater put on the line, in order.
+    bool write(const std::uint8_t* bytes, std::size_t count) {
+        sent.insert(sent.end(), bytes, bytes + count);
+        return link.write(bytes, count);
+    }
+    bool send(const Bytes& bytes) { return write(bytes.data(), bytes.size()); }
     bool send(const std::string& text) { return send(Bytes(text.begin(), text.end())); }
     std::string reply() {
         if (!link.readReply()) return "<none>";
@@ -69,7 +75,7 @@ public:
     }
     bool sendChunks(const Bytes& block, std::size_t chunk) {
         for (std::size_t at = 0; at < block.size(); at += chunk) {
-            if (!link.write(block.data() + at, std::min(chunk, block.size() - at))) return false;
+            if (!write(block.data() + at, std::min(chunk, block.size() - at))) return false;
         }
         return true;
     }
@@ -111,6 +117,7 @@ public:
     }
 
     SerialLink link;
+    Bytes sent;
 };
 
 struct SimFixture : ::testing::Test {
@@ -129,7 +136,8 @@ struct SimFixture : ::testing::Test {
         return sim_.get();
     }
     void TearDown() override {
-        if (HasFailure() && sim_) ADD_FAILURE() << "phone at " << stepName(sim_->step()) << ": " << sim_->verdict().text();
+        if (HasFailure() && sim_)
+            ADD_FAILURE() << "phone at " << stepName(sim_->step()) << ": " << sim_->verdict().text();
     }
     std::unique_ptr<PhoneSim> sim_;
 };
@@ -161,12 +169,14 @@ TEST_F(SimFixture, WholeSessionAgainstTheExpectedImageSucceedsAtLineRate) {
     u.send(Bytes(image.data.begin(), image.data.begin() + 2));
     EXPECT_EQ(u.reply(), "\r\n!");
     const std::size_t first = Frame::length(image.bytes());
-    const std::size_t end = image.size - Frame::length(image.bytes() + image.size - 7);  // termination frame: 7 bytes
+    const std::size_t end =
+        image.size - Frame::length(image.bytes() + image.size - 7);  // termination frame: 7 bytes
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t at = first; at < end; at += Frame::length(image.bytes() + at)) {
-        ASSERT_TRUE(u.link.write(image.bytes() + at, Frame::length(image.bytes() + at)));
+        ASSERT_TRUE(u.write(image.bytes() + at, Frame::length(image.bytes() + at)));
     }
-    u.send(Bytes(image.data.begin() + static_cast<std::ptrdiff_t>(end), image.data.begin() + static_cast<std::ptrdiff_t>(end) + 2));
+    u.send(Bytes(image.data.begin() + static_cast<std::ptrdiff_t>(end),
+                 image.data.begin() + static_cast<std::ptrdiff_t>(end) + 2));
     EXPECT_EQ(u.reply(), "\r\n>");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The phone takes 11,520 bytes a second; it may only have had 20 ms of it in hand.
@@ -182,9 +192,12 @@ TEST_F(SimFixture, WholeSessionAgainstTheExpectedImageSucceedsAtLineRate) {
     const SimVerdict v = sim->verdict();
     EXPECT_EQ(v.outcome, SimOutcome::Success) << v.text();
     EXPECT_EQ(v.framesReceived, 60);
+    EXPECT_EQ(sim->received(), u.sent) << "the phone's transcript differs from what was written";
+    EXPECT_EQ(sim->bytesReceived(), u.sent.size());
     std::ifstream saved(o.savePath, std::ios::binary);
     const Bytes frames((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(frames, Bytes(image.data.begin() + static_cast<std::ptrdiff_t>(first), image.data.begin() + static_cast<std::ptrdiff_t>(end)));
+    EXPECT_EQ(frames, Bytes(image.data.begin() + static_cast<std::ptrdiff_t>(first),
+                            image.data.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
 TEST_F(SimFixture, CorruptedFrameIsReportedAtItsImageOffsetAndTheStreamGetsNoPrompt) {
@@ -207,7 +220,8 @@ TEST_F(SimFixture, CorruptedFrameIsReportedAtItsImageOffsetAndTheStreamGetsNoPro
     u.reply();
     u.send(Bytes(image.data.begin(), image.data.begin() + 2));
     EXPECT_EQ(u.reply(), "\r\n!");
-    Bytes sent(image.data.begin() + 9, image.data.end() - 5);  // after the 9-byte header, up to the terminator's first 2
+    Bytes sent(image.data.begin() + 9,
+               image.data.end() - 5);  // after the 9-byte header, up to the terminator's first 2
     const std::size_t badAt = 9 + 45;  // inside the second data frame
     sent[badAt - 9] ^= 0x40;
     u.send(sent);
@@ -264,7 +278,8 @@ TEST_F(SimFixture, ReplyFaultsAndAWrongLineSpeed) {
     std::string error;
     ASSERT_TRUE(applyFault(o, "wrong:boot-parameters", error));
     ASSERT_TRUE(applyFault(o, "silent:handshake", error));
-    EXPECT_FALSE(applyFault(o, "wrong:speed-change", error)) << "a step without a reply accepted a reply fault";
+    EXPECT_FALSE(applyFault(o, "wrong:speed-change", error))
+        << "a step without a reply accepted a reply fault";
     EXPECT_FALSE(applyFault(o, "stall:x", error));
     const Bytes boot = o.boot.bytes;
     auto sim = startSim(o);
@@ -332,7 +347,8 @@ TEST_F(SimFixture, StallStopsReadingSoTheWriteHangsUntilInterrupted) {
     u.reply();
     u.send(Bytes(image.data.begin(), image.data.begin() + 2));
     EXPECT_EQ(u.reply(), "\r\n!");
-    auto writer = std::async(std::launch::async, [&] { return u.link.write(image.bytes() + 9, image.size - 9 - 7); });
+    auto writer =
+        std::async(std::launch::async, [&] { return u.link.write(image.bytes() + 9, image.size - 9 - 7); });
     EXPECT_EQ(writer.wait_for(1500ms), std::future_status::timeout) << "the stalled phone took everything";
     u.link.interrupt();
     EXPECT_FALSE(writer.get());
@@ -433,7 +449,8 @@ TEST(PhoneSimProgram, RunsASessionOnItsSymlinkAndReportsOnStdout) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
     std::ifstream text(out);
     const std::string report((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
-    EXPECT_NE(report.find("closed the line while the phone waited at boot-parameters"), std::string::npos) << report;
+    EXPECT_NE(report.find("closed the line while the phone waited at boot-parameters"), std::string::npos)
+        << report;
     EXPECT_EQ(::access(link.c_str(), F_OK), -1) << "the symlink outlived the program";
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 class PtyPair {
-public:
+  public:
     PtyPair() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
@@ -74,7 +74,7 @@ public:
         master_ = -1;
     }
 
-private:
+  private:
     int master_ = -1;
     std::string slavePath_;
 };

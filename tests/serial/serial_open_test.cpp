@@ -12,7 +12,7 @@
 namespace {
 
 class SerialOpen : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
         link.setPortResolver([this](char digit) {

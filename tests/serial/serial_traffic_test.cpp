@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class SerialTraffic : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
         link.setPortResolver([this](char) { return pty.slavePath(); });

@@ -14,7 +14,9 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void onSignal(int) { stopRequested = 1; }
+void onSignal(int) {
+    stopRequested = 1;
+}
 
 int usage(const char* problem) {
     if (problem != nullptr) std::fprintf(stderr, "phone-sim: %s\n", problem);

@@ -14,11 +14,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kSlowRate = 960;     // 9600 baud, 10 bits a byte
-constexpr double kFastRate = 11520;   // 115200 baud
+constexpr double kSlowRate = 960;    // 9600 baud, 10 bits a byte
+constexpr double kFastRate = 11520;  // 115200 baud
 constexpr std::size_t kZeroBlockSize = 64;
 constexpr std::size_t kReadChunk = 256;
-constexpr auto kStreamEndQuiet = 150ms;  // no image given: a frame start followed by this much silence ends it
+constexpr auto kStreamEndQuiet =
+    150ms;  // no image given: a frame start followed by this much silence ends it
 
 std::string hexByte(int value) {
     char text[8];
@@ -26,14 +27,17 @@ std::string hexByte(int value) {
     return text;
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 }  // namespace
 
 std::string SimVerdict::text() const {
     std::string out;
     switch (outcome) {
-        case SimOutcome::Running: return "running, at " + std::string(stepName(step));
+        case SimOutcome::Running:
+            return "running, at " + std::string(stepName(step));
         case SimOutcome::Success:
             return "success: " + std::to_string(framesReceived) + " frames received and checked";
         case SimOutcome::Mismatch:
@@ -47,12 +51,15 @@ std::string SimVerdict::text() const {
             if (!detail.empty()) out += ": " + detail;
             return out;
         case SimOutcome::LineClosed:
-            return "the updater closed the line while the phone waited at " + std::string(stepName(step)) + " (" +
-                   std::to_string(offset) + " bytes of it received)";
+            return "the updater closed the line while the phone waited at " + std::string(stepName(step)) +
+                   " (" + std::to_string(offset) + " bytes of it received)";
         case SimOutcome::Stalled:
-            return "stalled after " + std::to_string(framesReceived) + " frames as asked; the updater then closed the line";
-        case SimOutcome::Vanished: return "vanished after " + std::to_string(framesReceived) + " frames as asked";
-        case SimOutcome::Stopped: return "stopped at " + std::string(stepName(step));
+            return "stalled after " + std::to_string(framesReceived) +
+                   " frames as asked; the updater then closed the line";
+        case SimOutcome::Vanished:
+            return "vanished after " + std::to_string(framesReceived) + " frames as asked";
+        case SimOutcome::Stopped:
+            return "stopped at " + std::string(stepName(step));
     }
     return out;
 }
@@ -180,7 +187,8 @@ struct PhoneSim::Impl {
         v.expected = expected;
         v.received = got;
         v.detail = std::move(detail);
-        if (at == SimStep::Frames && options.haveImage) v.imageOffset = static_cast<long long>(streamStart + offset);
+        if (at == SimStep::Frames && options.haveImage)
+            v.imageOffset = static_cast<long long>(streamStart + offset);
         return fail(v);
     }
     SimVerdict pending;
@@ -225,8 +233,9 @@ struct PhoneSim::Impl {
         if (status != SimLine::Status::Ok) return failWaiting(status, at, got);
         const std::string text(block.begin(), block.end());
         const auto found = text.find(payload.mark);
-        const bool ok = payload.markAtEnd ? found != std::string::npos && found + payload.mark.size() == text.size()
-                                          : found != std::string::npos;
+        const bool ok = payload.markAtEnd
+                            ? found != std::string::npos && found + payload.mark.size() == text.size()
+                            : found != std::string::npos;
         if (!ok) return mismatch(at, got, -1, -1, "identification text \"" + payload.mark + "\" missing");
         return true;
     }
@@ -234,8 +243,9 @@ struct PhoneSim::Impl {
     bool checkSpeed(SimStep at, std::uint32_t wanted) {
         const std::uint32_t speed = line.updaterSpeed();
         if (speed == wanted) return true;
-        return mismatch(at, 0, -1, -1,
-                        "line set to " + std::to_string(speed) + " baud, phone listens at " + std::to_string(wanted));
+        return mismatch(
+            at, 0, -1, -1,
+            "line set to " + std::to_string(speed) + " baud, phone listens at " + std::to_string(wanted));
     }
 
     // Applies the stall or vanish fault once `framesDone` reaches its count; false ends the conversation.
@@ -327,7 +337,8 @@ bool PhoneSim::Impl::converse() {
     if (!line.pause(options.powerOnDelay)) return failWaiting(SimLine::Status::Stopped, SimStep::PowerOn, 0);
     if (!options.noise.empty()) {
         line.send(options.noise);
-        if (!line.pause(options.powerOnInterval)) return failWaiting(SimLine::Status::Stopped, SimStep::PowerOn, 0);
+        if (!line.pause(options.powerOnInterval))
+            return failWaiting(SimLine::Status::Stopped, SimStep::PowerOn, 0);
     }
 
     // Power-on: one byte at a time, spaced wider than the updater's read window, until it speaks.
@@ -357,10 +368,12 @@ bool PhoneSim::Impl::converse() {
     reply(SimStep::LoadRequest);
 
     const std::vector<std::uint8_t> zeros(kZeroBlockSize, 0);
-    if (!expect(SimStep::BootParameters, std::string("\x00\x03", 2)) || !reply(SimStep::BootParameters)) return false;
+    if (!expect(SimStep::BootParameters, std::string("\x00\x03", 2)) || !reply(SimStep::BootParameters))
+        return false;
     if (!expect(SimStep::ZeroBlock, zeros) || !reply(SimStep::ZeroBlock)) return false;
     if (!expect(SimStep::SecondZeroBlock, zeros) || !reply(SimStep::SecondZeroBlock)) return false;
-    if (!expectPayload(SimStep::BootApplication, options.boot) || !reply(SimStep::BootApplication)) return false;
+    if (!expectPayload(SimStep::BootApplication, options.boot) || !reply(SimStep::BootApplication))
+        return false;
 
     if (!expect(SimStep::SpeedChange, "C27")) return false;
     line.setRate(options.emulateLineRate ? kFastRate : 0);
@@ -392,7 +405,8 @@ bool PhoneSim::Impl::converse() {
 
 bool PhoneSim::Impl::streamAgainstImage() {
     const FlashImage& image = options.image;
-    if (!expect(SimStep::StreamStart, std::vector<std::uint8_t>(image.bytes(), image.bytes() + 2))) return false;
+    if (!expect(SimStep::StreamStart, std::vector<std::uint8_t>(image.bytes(), image.bytes() + 2)))
+        return false;
     reply(SimStep::StreamStart);
 
     // Frame ends, as offsets in the stream that follows the header frame.
@@ -427,7 +441,8 @@ bool PhoneSim::Impl::streamAgainstImage() {
         if (status != SimLine::Status::Ok) return failWaiting(status, SimStep::Frames, got);
         record(chunk, n);
         for (std::size_t i = 0; i < n; ++i, ++got) {
-            while (framesDone < static_cast<long>(frameEnds.size()) && got >= frameEnds[framesDone]) ++framesDone;
+            while (framesDone < static_cast<long>(frameEnds.size()) && got >= frameEnds[framesDone])
+                ++framesDone;
             if (chunk[i] != expected[got]) return mismatch(SimStep::Frames, got, expected[got], chunk[i]);
             if (got + 2 < expected.size()) frames.push_back(chunk[i]);
         }
@@ -464,7 +479,8 @@ bool PhoneSim::Impl::streamByStructure() {
         record(frame + 3, got);
         if (status != SimLine::Status::Ok) return failWaiting(status, SimStep::Frames, offset + 3 + got);
         if (!frameChecksumValid(frame + 2, rest + 1)) {
-            return mismatch(SimStep::Frames, offset, -1, -1, "frame " + std::to_string(framesDone + 1) + " fails its checksum");
+            return mismatch(SimStep::Frames, offset, -1, -1,
+                            "frame " + std::to_string(framesDone + 1) + " fails its checksum");
         }
         frames.insert(frames.end(), frame, frame + 3 + rest);
         offset += 3 + rest;
@@ -491,7 +507,8 @@ PhoneSim::~PhoneSim() {
 bool PhoneSim::start(std::string& error) {
     Impl& d = *impl_;
     const std::string& imei = d.options.imei;
-    if (imei.size() != 15 || !std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (imei.size() != 15 ||
+        !std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         error = "an IMEI has 15 digits";
         return false;
     }
@@ -501,9 +518,13 @@ bool PhoneSim::start(std::string& error) {
     return true;
 }
 
-const std::string& PhoneSim::slavePath() const { return impl_->line.slavePath(); }
+const std::string& PhoneSim::slavePath() const {
+    return impl_->line.slavePath();
+}
 
-void PhoneSim::stop() { impl_->line.stop(); }
+void PhoneSim::stop() {
+    impl_->line.stop();
+}
 
 void PhoneSim::onSessionEnd(std::function<void(const SimVerdict&)> callback) {
     impl_->sessionEnded = std::move(callback);
@@ -535,4 +556,6 @@ std::vector<std::uint8_t> PhoneSim::received() const {
     return impl_->received;
 }
 
-std::size_t PhoneSim::bytesReceived() const { return impl_->receivedCount; }
+std::size_t PhoneSim::bytesReceived() const {
+    return impl_->receivedCount;
+}

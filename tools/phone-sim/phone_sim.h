@@ -46,12 +46,12 @@ struct PhoneSimOptions {
     long vanishAfterFrames = -1;                // close the pseudo-terminal after this many frames
 
     // Timing.
-    bool emulateLineRate = true;  // 960 B/s before "C27", 11,520 B/s after
+    bool emulateLineRate = true;                     // 960 B/s before "C27", 11,520 B/s after
     std::chrono::milliseconds powerOnDelay{100};     // from the updater's open to the first power-on byte
     std::chrono::milliseconds powerOnInterval{500};  // between power-on bytes; longer than a read window
     std::chrono::milliseconds eraseTime{600};
     std::chrono::milliseconds hangupGrace{1000};  // far end closed this long: the session is over
-    bool repeat = false;                           // after a session, wait for the next one
+    bool repeat = false;                          // after a session, wait for the next one
 };
 
 // Parses one --fault spec: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N.
@@ -83,7 +83,7 @@ struct SimVerdict {
 };
 
 class PhoneSim {
-public:
+  public:
     explicit PhoneSim(PhoneSimOptions options);
     ~PhoneSim();  // stops and joins
     PhoneSim(const PhoneSim&) = delete;
@@ -106,6 +106,6 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };

@@ -98,13 +98,20 @@ std::uint32_t SimLine::updaterSpeed() const {
     termios settings{};
     if (master_ < 0 || ::tcgetattr(master_, &settings) != 0) return 0;  // a master reports its slave's
     switch (::cfgetospeed(&settings)) {
-        case B1200: return 1200;
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        default: return 0;
+        case B1200:
+            return 1200;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
     }
 }
 
@@ -156,9 +163,13 @@ SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const int timeout = static_cast<int>(std::min<long long>(left, 50));
         switch (pollMaster(timeout)) {
-            case Poll::Stopped: return Status::Stopped;
-            case Poll::Timeout: hungUp = false; continue;
-            case Poll::Hangup: break;
+            case Poll::Stopped:
+                return Status::Stopped;
+            case Poll::Timeout:
+                hungUp = false;
+                continue;
+            case Poll::Hangup:
+                break;
             case Poll::Readable: {
                 const ssize_t n = ::read(master_, buffer, allowed);
                 if (n > 0) {

@@ -8,7 +8,7 @@
 #include <string>
 
 class SimLine {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     enum class Status { Ok, Timeout, Closed, Stopped };
 
@@ -51,7 +51,7 @@ public:
 
     static Clock::time_point never() { return Clock::time_point::max(); }
 
-private:
+  private:
     enum class Poll { Readable, Hangup, Timeout, Stopped };
     Poll pollMaster(int timeoutMs);
     void refill();

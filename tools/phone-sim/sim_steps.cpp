@@ -48,43 +48,61 @@ std::optional<SimStep> stepFromName(const std::string& name) {
 
 std::string correctReply(SimStep step, PhoneKind kind, const std::string& imei) {
     switch (step) {
-        case SimStep::PowerOn: return kind == PhoneKind::T1x ? "T" : "U";
-        case SimStep::LoadRequest: return "R";
-        case SimStep::BootParameters: return std::string("\x00\x02", 2);
-        case SimStep::ZeroBlock: return "ok>";  // three bytes; the updater only counts them
-        case SimStep::SecondZeroBlock: return "S";
+        case SimStep::PowerOn:
+            return kind == PhoneKind::T1x ? "T" : "U";
+        case SimStep::LoadRequest:
+            return "R";
+        case SimStep::BootParameters:
+            return std::string("\x00\x02", 2);
+        case SimStep::ZeroBlock:
+            return "ok>";  // three bytes; the updater only counts them
+        case SimStep::SecondZeroBlock:
+            return "S";
         case SimStep::BootApplication:
         case SimStep::WakeUp:
         case SimStep::ServiceApplication:
         case SimStep::ServiceStart:
         case SimStep::EraseDone:
         case SimStep::Frames:
-        case SimStep::Format: return kPrompt;
-        case SimStep::ServiceLoadRequest: return "R";
-        case SimStep::Imei: return imei + kPrompt;
+        case SimStep::Format:
+            return kPrompt;
+        case SimStep::ServiceLoadRequest:
+            return "R";
+        case SimStep::Imei:
+            return imei + kPrompt;
         case SimStep::Erase:
-        case SimStep::StreamStart: return kAcknowledge;
+        case SimStep::StreamStart:
+            return kAcknowledge;
         case SimStep::BlankCheck:
-        case SimStep::FinalCheck: return kCheckPassed;
+        case SimStep::FinalCheck:
+            return kCheckPassed;
         case SimStep::WaitingForUpdater:
         case SimStep::SpeedChange:
         case SimStep::Quit:
-        case SimStep::Done: break;
+        case SimStep::Done:
+            break;
     }
     return {};
 }
 
 std::string wrongReply(SimStep step, PhoneKind kind, const std::string& imei) {
     switch (step) {
-        case SimStep::PowerOn: return "X";
+        case SimStep::PowerOn:
+            return "X";
         case SimStep::LoadRequest:
-        case SimStep::ServiceLoadRequest: return "?";
-        case SimStep::BootParameters: return std::string("\x00\x03", 2);
-        case SimStep::ZeroBlock: return "ok";  // content is free, the length is not
-        case SimStep::SecondZeroBlock: return "s";
-        case SimStep::Imei: return imei.substr(0, imei.size() - 1) + kPrompt;  // a digit short
+        case SimStep::ServiceLoadRequest:
+            return "?";
+        case SimStep::BootParameters:
+            return std::string("\x00\x03", 2);
+        case SimStep::ZeroBlock:
+            return "ok";  // content is free, the length is not
+        case SimStep::SecondZeroBlock:
+            return "s";
+        case SimStep::Imei:
+            return imei.substr(0, imei.size() - 1) + kPrompt;  // a digit short
         case SimStep::BlankCheck:
-        case SimStep::FinalCheck: return "\r\nE1\r\n>";  // the check found a difference
+        case SimStep::FinalCheck:
+            return "\r\nE1\r\n>";  // the check found a difference
         case SimStep::BootApplication:
         case SimStep::WakeUp:
         case SimStep::ServiceApplication:
@@ -93,11 +111,13 @@ std::string wrongReply(SimStep step, PhoneKind kind, const std::string& imei) {
         case SimStep::Frames:
         case SimStep::Erase:
         case SimStep::StreamStart:
-        case SimStep::Format: return "\r\n?";
+        case SimStep::Format:
+            return "\r\n?";
         case SimStep::WaitingForUpdater:
         case SimStep::SpeedChange:
         case SimStep::Quit:
-        case SimStep::Done: break;
+        case SimStep::Done:
+            break;
     }
     return correctReply(step, kind, imei);
 }
