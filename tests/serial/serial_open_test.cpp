@@ -1,6 +1,8 @@
 // Opening the link: line settings as the driver took them, refusals and their reasons, the exclusive hold.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <string>
@@ -126,14 +128,32 @@ TEST(SerialOpenErrors, MissingDeviceNonTerminalAndInterruptedOpen) {
 }
 
 TEST(SerialOpenErrors, PermissionDeniedIsReported) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root opens any device";
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0), 0);
-    SerialLink link;
-    link.setPortResolver([&](char) { return pty.slavePath(); });
-    EXPECT_FALSE(link.open('1', kSlowSpeed));
-    EXPECT_EQ(link.lastOpenError(), OpenError::Permission);
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0600), 0);
+    const auto attempt = [&] {
+        SerialLink link;
+        link.setPortResolver([&](char) { return pty.slavePath(); });
+        return !link.open('1', kSlowSpeed) && link.lastOpenError() == OpenError::Permission &&
+               link.lastOpenErrno() == EACCES;
+    };
+    if (::geteuid() != 0) {
+        // Not root: a device with no permission bits at all cannot be opened.
+        ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0), 0);
+        EXPECT_TRUE(attempt());
+        return;
+    }
+    // Root opens anything: try as an unprivileged user in a child process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(attempt() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not drop privileges; 1: not reported as Permission";
 }
 
 TEST(SerialPortNames, ComDigitsMapToTheFirstExistingDeviceFamily) {
