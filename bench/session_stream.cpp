@@ -1,0 +1,201 @@
+// Whole-session figures against the simulated phone on a pseudo-terminal:
+// - streaming efficiency: (frame bytes / 11,520 B/s) / the time the frames took to reach the throttled phone,
+//   measured at the phone from the first frame byte to the last (target >= 0.99);
+// - abort latency: abortSession() from press to idle, port closed, with the worker in a pending read and in a
+//   write stalled on a line that stopped reading (target < 50 ms).
+// Manual time: one iteration = one stream or one abort.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "session/control_ids.h"
+#include "session/session_control.h"
+#include "tools/phone-sim/phone_sim.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr double kFastLineRate = 11'520.0;  // bytes per second at 115200 baud, 8N1
+
+// A panel that only notices the two things the benchmark waits for.
+class WatchPanel : public Panel {
+public:
+    void setStatus(const std::string& text) override {
+        if (text == "Updating software ...") streaming = true;
+    }
+    void setFieldText(int control, const std::string& text) override {
+        if (control == IDC_FRAMESSENT && !text.empty()) framesSent = std::stol(text);
+    }
+    void clearImageFields() override {}
+    void progressStart(std::uint32_t) override {}
+    void progressStep() override {}
+    void progressReset() override {}
+    void showMessage(const std::string&, const std::string&, MessageIcon) override {}
+    char selectedPortDigit() override { return '1'; }
+    void setControlEnabled(int, bool) override {}
+    void setControlVisible(int, bool) override {}
+    void redrawPanel() override {}
+
+    std::atomic<bool> streaming{false};
+    std::atomic<long> framesSent{0};
+};
+
+void appendFrame(std::vector<std::uint8_t>& run, char type, std::size_t length, std::uint32_t seed) {
+    const std::size_t start = run.size();
+    run.push_back('S');
+    run.push_back(static_cast<std::uint8_t>(type));
+    run.push_back(static_cast<std::uint8_t>(length - 3));
+    for (std::size_t i = 0; i + 4 < length; ++i) run.push_back(static_cast<std::uint8_t>(seed * 31 + i * 7));
+    std::uint8_t sum = 0;
+    for (std::size_t i = start + 2; i < run.size(); ++i) sum = static_cast<std::uint8_t>(sum + run[i]);
+    run.push_back(static_cast<std::uint8_t>(~sum));
+}
+
+// Header frame of 20 bytes, `frames` frames of `length` bytes, termination frame of 8.
+FlashImage makeImage(std::size_t frames, std::size_t length) {
+    FlashImage image;
+    appendFrame(image.data, '0', 20, 0);
+    for (std::size_t k = 0; k < frames; ++k) appendFrame(image.data, '3', length, static_cast<std::uint32_t>(k));
+    appendFrame(image.data, '7', 8, 0);
+    image.size = static_cast<std::uint32_t>(image.data.size());
+    image.frameCount = static_cast<std::int32_t>(frames);
+    return image;
+}
+
+struct Rig {
+    Rig(const FlashImage& image, PhoneSimOptions options, ReadRule rule) {
+        std::string error;
+        setExpectedImage(options, image, error);
+        sim = std::make_unique<PhoneSim>(options);
+        ok = sim->start(error);
+        control = std::make_unique<SessionControl>(panel);
+        control->link().setPortResolver([path = sim->slavePath()](char) { return path; });
+        control->link().setReadRule(rule);
+    }
+    ~Rig() {
+        control.reset();
+        sim.reset();
+    }
+    WatchPanel panel;
+    std::unique_ptr<PhoneSim> sim;
+    std::unique_ptr<SessionControl> control;
+    bool ok = false;
+};
+
+// Bytes the updater sends before the first data frame (both loaders' sizes included).
+std::size_t bytesBeforeFrames(const Payloads& p) {
+    return 2 + 2 + 64 + 64 + p.boot.size + 3 + 1 + 2 + p.service.size + 1 + 2 + 1 + 1 + 2;
+}
+
+void BM_StreamingEfficiency(benchmark::State& state) {
+    const FlashImage image = makeImage(static_cast<std::size_t>(state.range(0)), 40);  // ~200 KB of 40-byte frames
+    const std::size_t frameBytes = image.size - 20 - 8;
+    double efficiencySum = 0;
+    for (auto _ : state) {
+        PhoneSimOptions options;
+        options.model = PhoneKind::T1x;
+        options.powerOnDelay = 20ms;
+        Rig rig(image, options, ReadRule{});
+        if (!rig.ok) {
+            state.SkipWithError("the simulated phone did not start");
+            return;
+        }
+        const std::size_t before = bytesBeforeFrames(rig.control->payloads());
+        rig.control->startSession(image);
+        // Sample the phone's intake until every frame byte is in.
+        Clock::time_point first{}, last{};
+        for (;;) {
+            const std::size_t received = rig.sim->bytesReceived();
+            const Clock::time_point now = Clock::now();
+            if (first == Clock::time_point{} && received > before) first = now;
+            if (received >= before + frameBytes) {
+                last = now;
+                break;
+            }
+            if (!rig.control->running()) break;
+            std::this_thread::sleep_for(200us);
+        }
+        const int result = rig.control->waitForEnd();
+        if (result != 0 || last == Clock::time_point{}) {
+            state.SkipWithError("the session did not succeed");
+            return;
+        }
+        // The first sample already saw one byte arrive: count the stream from one byte earlier.
+        const double measured = std::chrono::duration<double>(last - first).count() + 1.0 / kFastLineRate;
+        state.SetIterationTime(measured);
+        efficiencySum += (static_cast<double>(frameBytes) / kFastLineRate) / measured;
+    }
+    state.counters["image_bytes"] = static_cast<double>(image.size);
+    state.counters["efficiency"] = efficiencySum / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_StreamingEfficiency)->Arg(5000)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
+
+bool waitUntilQuiet(Rig& rig, const PhoneSimOptions& options) {
+    const auto deadline = Clock::now() + 20s;
+    if (options.stallAfterFrames >= 0) {
+        // Stalled: the frame counter stops moving once the line's buffers are full.
+        while (rig.panel.framesSent < options.stallAfterFrames && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        long seen = -1;
+        while (rig.panel.framesSent != seen && Clock::now() < deadline) {
+            seen = rig.panel.framesSent;
+            std::this_thread::sleep_for(150ms);
+        }
+        return Clock::now() < deadline;
+    }
+    const bool reached = rig.sim->waitForStep(SimStep::Imei, 20s);
+    std::this_thread::sleep_for(100ms);  // the IMEI request is in; the worker now waits in its read
+    return reached;
+}
+
+// Press Abort once the session sits in its wait; the iteration's time is abortSession()'s duration.
+template <typename Setup>
+void measureAbort(benchmark::State& state, const FlashImage& image, Setup setup) {
+    double worst = 0;
+    for (auto _ : state) {
+        PhoneSimOptions options;
+        options.model = PhoneKind::A1018s;
+        options.emulateLineRate = false;
+        options.powerOnDelay = 10ms;
+        setup(options);
+        Rig rig(image, options, ReadRule{});  // the shipped 200 x 200 ms rule: a read would wait 40 s
+        if (!rig.ok) {
+            state.SkipWithError("the simulated phone did not start");
+            return;
+        }
+        rig.control->startSession(image);
+        if (!waitUntilQuiet(rig, options)) {
+            state.SkipWithError("the session never reached the wait");
+            return;
+        }
+        const Clock::time_point pressed = Clock::now();
+        rig.control->abortSession();
+        const double took = std::chrono::duration<double>(Clock::now() - pressed).count();
+        if (rig.control->link().isOpen()) state.SkipWithError("the port was left open");
+        state.SetIterationTime(took);
+        worst = std::max(worst, took);
+    }
+    state.counters["worst_ms"] = worst * 1000;
+}
+
+void BM_AbortFromPendingRead(benchmark::State& state) {
+    const FlashImage image = makeImage(50, 40);
+    measureAbort(state, image, [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
+}
+BENCHMARK(BM_AbortFromPendingRead)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_AbortFromStalledWrite(benchmark::State& state) {
+    const FlashImage image = makeImage(4000, 258);
+    measureAbort(state, image, [](PhoneSimOptions& o) { o.stallAfterFrames = 20; });
+}
+BENCHMARK(BM_AbortFromStalledWrite)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
