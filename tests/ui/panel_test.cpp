@@ -234,9 +234,12 @@ TEST(Ports, KeyboardAndAccessibleToggleCountLikeAClick) {
 TEST(Ports, TooltipsNameTheDeviceAndWhetherItCanBeUsed) {
     WindowFixture f;
     const std::string missing = "/nonexistent-dir/ttyNONE";
-    f.window.setPortResolver([&](char digit) { return digit == '1' ? std::string("/dev/null") : missing; });
+    f.window.setPortResolver([&](char digit) {
+        return digit == '1' ? std::string("/dev/null") : digit == '3' ? std::string("/tmp") : missing;
+    });
     EXPECT_EQ(f.panel().control(IDC_COM1)->toolTip(), QStringLiteral("/dev/null: ready"));
     EXPECT_EQ(f.panel().control(IDC_COM2)->toolTip(), QStringLiteral("/nonexistent-dir/ttyNONE: missing"));
+    EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("/tmp: not usable"));
     // The link follows the same mapping.
     EXPECT_FALSE(f.window.session().link().open('2', 9600));
     EXPECT_EQ(f.window.session().link().lastOpenPath(), missing);
