@@ -4,7 +4,8 @@
 
 namespace {
 constexpr const char* kUsageLine =
-    "usage: phone-updater-cli info [--json] FILE | convert FILE OUT | --help | --version\n";
+    "usage: phone-updater-cli info [--json] FILE | convert FILE OUT | flash --port DEVICE FILE | --help | "
+    "--version\n";
 }
 
 void printHelp(std::FILE* out) {
@@ -16,6 +17,9 @@ void printHelp(std::FILE* out) {
         "  info [--json] FILE   show the image's module, format, version, size, frames and checksum result\n"
         "  convert FILE OUT     write the image's frame run to OUT as an SBIN file (OUT is replaced "
         "atomically)\n"
+        "  flash --port DEVICE FILE\n"
+        "                       update the phone on DEVICE (a device path, or COM1..COM4) with FILE; Ctrl-C\n"
+        "                       aborts. Exit 0 updated, 1-5 the session's failure code, 130/143 aborted\n"
         "  --help               show this help\n"
         "  --version            show the program's version\n"
         "\n"
