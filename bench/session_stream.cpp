@@ -26,7 +26,7 @@ constexpr double kFastLineRate = 11'520.0;  // bytes per second at 115200 baud, 
 
 // A panel that only notices the two things the benchmark waits for.
 class WatchPanel : public Panel {
-public:
+  public:
     void setStatus(const std::string& text) override {
         if (text == "Updating software ...") streaming = true;
     }
@@ -62,7 +62,8 @@ void appendFrame(std::vector<std::uint8_t>& run, char type, std::size_t length, 
 FlashImage makeImage(std::size_t frames, std::size_t length) {
     FlashImage image;
     appendFrame(image.data, '0', 20, 0);
-    for (std::size_t k = 0; k < frames; ++k) appendFrame(image.data, '3', length, static_cast<std::uint32_t>(k));
+    for (std::size_t k = 0; k < frames; ++k)
+        appendFrame(image.data, '3', length, static_cast<std::uint32_t>(k));
     appendFrame(image.data, '7', 8, 0);
     image.size = static_cast<std::uint32_t>(image.data.size());
     image.frameCount = static_cast<std::int32_t>(frames);
@@ -95,7 +96,8 @@ std::size_t bytesBeforeFrames(const Payloads& p) {
 }
 
 void BM_StreamingEfficiency(benchmark::State& state) {
-    const FlashImage image = makeImage(static_cast<std::size_t>(state.range(0)), 40);  // ~200 KB of 40-byte frames
+    const FlashImage image =
+        makeImage(static_cast<std::size_t>(state.range(0)), 40);  // ~200 KB of 40-byte frames
     const std::size_t frameBytes = image.size - 20 - 8;
     double efficiencySum = 0;
     for (auto _ : state) {
@@ -141,7 +143,8 @@ bool waitUntilQuiet(Rig& rig, const PhoneSimOptions& options) {
     const auto deadline = Clock::now() + 20s;
     if (options.stallAfterFrames >= 0) {
         // Stalled: the frame counter stops moving once the line's buffers are full.
-        while (rig.panel.framesSent < options.stallAfterFrames && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        while (rig.panel.framesSent < options.stallAfterFrames && Clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
         long seen = -1;
         while (rig.panel.framesSent != seen && Clock::now() < deadline) {
             seen = rig.panel.framesSent;
@@ -186,7 +189,8 @@ void measureAbort(benchmark::State& state, const FlashImage& image, Setup setup)
 
 void BM_AbortFromPendingRead(benchmark::State& state) {
     const FlashImage image = makeImage(50, 40);
-    measureAbort(state, image, [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
+    measureAbort(state, image,
+                 [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
 }
 BENCHMARK(BM_AbortFromPendingRead)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
 

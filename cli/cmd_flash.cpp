@@ -52,8 +52,8 @@ std::string parseArgs(const CommandArgs& args, FlashArgs& out) {
 
 // "COM1".."COM4" (any case) name the description's ports; anything else is a device path.
 char comPortDigit(const std::string& device) {
-    if (device.size() == 4 && (device[0] | 0x20) == 'c' && (device[1] | 0x20) == 'o' && (device[2] | 0x20) == 'm' &&
-        device[3] >= '1' && device[3] <= '4')
+    if (device.size() == 4 && (device[0] | 0x20) == 'c' && (device[1] | 0x20) == 'o' &&
+        (device[2] | 0x20) == 'm' && device[3] >= '1' && device[3] <= '4')
         return device[3];
     return 0;
 }
@@ -68,7 +68,7 @@ std::string whyPortFailed(const SerialLink& link) {
 // SIGINT and SIGTERM are taken by a thread with sigwait, so no code runs inside a signal handler; the thread
 // turns the first of them into an Abort. SIGUSR2 only wakes it up when the session ended by itself.
 class SignalAbort {
-public:
+  public:
     explicit SignalAbort(SessionControl& control) : control_(control) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
@@ -84,7 +84,7 @@ public:
     }
     int caught() const { return caught_; }
 
-private:
+  private:
     void waitForSignal() {
         int signal = 0;
         if (sigwait(&set_, &signal) != 0 || signal == SIGUSR2) return;

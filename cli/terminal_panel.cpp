@@ -8,16 +8,16 @@ constexpr int kBarWidth = 40;
 // The fields a terminal user wants to follow, with the label each line gets.
 const char* fieldLabel(int control) {
     switch (control) {
-    case IDC_PHONE:
-        return "Phone";
-    case IDC_IMEI:
-        return "IMEI";
-    case IDC_LINKSTATE:
-        return "Link";
-    case IDC_LOADER:
-        return "Loader";
-    default:
-        return nullptr;
+        case IDC_PHONE:
+            return "Phone";
+        case IDC_IMEI:
+            return "IMEI";
+        case IDC_LINKSTATE:
+            return "Link";
+        case IDC_LOADER:
+            return "Loader";
+        default:
+            return nullptr;
     }
 }
 

@@ -12,7 +12,7 @@
 #include "session/panel.h"
 
 class TerminalPanel final : public Panel {
-public:
+  public:
     TerminalPanel(std::FILE* out, bool drawProgress, char portDigit);
 
     void setStatus(const std::string& text) override;
@@ -30,7 +30,7 @@ public:
     // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
     void note(const std::string& line);
 
-private:
+  private:
     void printLine(const std::string& line);  // mutex held
     void drawBar();                           // mutex held
     void clearBar();                          // mutex held

@@ -10,7 +10,7 @@
 enum class MessageIcon { None, Error };
 
 class Panel {
-public:
+  public:
     virtual ~Panel() = default;
 
     virtual void setStatus(const std::string& text) = 0;

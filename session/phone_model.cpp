@@ -7,7 +7,9 @@ constexpr PhoneModelInfo kT1x{'T', " T1x detected", "I1", 0};
 constexpr PhoneModelInfo kA1018s{'U', " A1018s detected", "I0", session::kA1018sImageLimit};
 }  // namespace
 
-const PhoneModelInfo& phoneModelInfo(PhoneModel model) { return model == PhoneModel::T1x ? kT1x : kA1018s; }
+const PhoneModelInfo& phoneModelInfo(PhoneModel model) {
+    return model == PhoneModel::T1x ? kT1x : kA1018s;
+}
 
 std::optional<PhoneModel> modelFromPowerOn(const std::uint8_t* reply, std::size_t count) {
     if (count != 1) return std::nullopt;

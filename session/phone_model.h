@@ -10,7 +10,7 @@ enum class PhoneModel { T1x, A1018s };
 
 struct PhoneModelInfo {
     std::uint8_t powerOnByte;
-    const char* detectedText;      // shown in IDC_PHONE
+    const char* detectedText;  // shown in IDC_PHONE
     std::string_view imeiRequest;
     std::uint32_t imageSizeLimit;  // 0: no limit
 };

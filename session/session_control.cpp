@@ -54,12 +54,22 @@ void SessionControl::Impl::publish(int code) {
 SessionControl::SessionControl(Panel& panel, UiExecutor executor)
     : impl_(std::make_unique<Impl>(panel, std::move(executor))) {}
 
-SessionControl::~SessionControl() { shutdown(); }
+SessionControl::~SessionControl() {
+    shutdown();
+}
 
-SerialLink& SessionControl::link() { return impl_->link; }
-SessionState& SessionControl::state() { return impl_->state; }
-const Payloads& SessionControl::payloads() const { return impl_->payloads; }
-void SessionControl::setPayloads(const Payloads& payloads) { impl_->payloads = payloads; }
+SerialLink& SessionControl::link() {
+    return impl_->link;
+}
+SessionState& SessionControl::state() {
+    return impl_->state;
+}
+const Payloads& SessionControl::payloads() const {
+    return impl_->payloads;
+}
+void SessionControl::setPayloads(const Payloads& payloads) {
+    impl_->payloads = payloads;
+}
 
 void SessionControl::updatePressed(const FlashImage& image) {
     if (running())
@@ -80,14 +90,16 @@ void SessionControl::startSession(const FlashImage& image) {
     if (d.worker.joinable()) d.worker.join();
 
     d.panel.setFieldText(IDC_UPDATE, kAbortCaption);
-    for (int control : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4}) d.panel.setControlEnabled(control, false);
+    for (int control : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4})
+        d.panel.setControlEnabled(control, false);
     d.panel.progressReset();
     d.panel.redrawPanel();
     d.state.sessionRunning = true;
     d.state.abortHintArmed = false;
 
     d.sync = std::make_shared<SessionSync>();
-    // No priority boost: a raised scheduling class needs privileges, and the line, not the CPU, paces the stream.
+    // No priority boost: a raised scheduling class needs privileges, and the line, not the CPU, paces the
+    // stream.
     d.worker = std::thread([&d, sync = d.sync, &image] {
         WorkerPanel panel(d.panel, d.executor, sync);
         SessionContext ctx{panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected};

@@ -42,7 +42,7 @@ inline constexpr const char* kBatteryHint =
 using UiExecutor = std::function<void(std::function<void()>)>;
 
 class SessionControl {
-public:
+  public:
     // With an executor, every panel call the worker makes is carried out on the panel's thread while the
     // worker waits, and calls from an aborted session are dropped. Without one, the worker calls the panel
     // directly and the panel must be thread-safe (the terminal front end, tests).
@@ -69,7 +69,7 @@ public:
     // Blocks until the current session's worker has ended; its result (0, a FailureCode, kSessionAborted).
     int waitForEnd();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -12,11 +12,11 @@ using namespace session;
 namespace {
 
 class Conversation {
-public:
+  public:
     explicit Conversation(SessionContext& ctx) : ctx_(ctx) {}
     int run();
 
-private:
+  private:
     bool aborted() const { return ctx_.aborted.load(); }
     int fail(int code) { return failSession(ctx_, code); }
     // Command writes are not examined: a lost command shows up as a missing reply.
@@ -60,7 +60,8 @@ std::string imeiText(const std::uint8_t* digits) {
 }
 
 void Conversation::upload(const Payload& payload, std::size_t chunk) {
-    // The range is the count of whole chunks; a shorter last chunk takes one more step and starts the bar over.
+    // The range is the count of whole chunks; a shorter last chunk takes one more step and starts the bar
+    // over.
     ctx_.panel.progressStart(static_cast<std::uint32_t>(payload.size / chunk));
     for (std::size_t at = 0; at < payload.size && !aborted(); at += chunk) {
         send(payload.data + at, std::min(chunk, payload.size - at));
@@ -213,15 +214,15 @@ int Conversation::run() {
     if (info.imageSizeLimit != 0 && ctx_.image.size > info.imageSizeLimit) return fail(kWrongImageSize);
 
     using Step = int (Conversation::*)();
-    for (Step step : {&Conversation::enterBootMode, &Conversation::sendBootApplication, &Conversation::changeSpeed,
-                      &Conversation::sendServiceApplication}) {
+    for (Step step : {&Conversation::enterBootMode, &Conversation::sendBootApplication,
+                      &Conversation::changeSpeed, &Conversation::sendServiceApplication}) {
         if (aborted()) return kSessionAborted;
         if (int code = (this->*step)()) return code;
     }
     if (aborted()) return kSessionAborted;
     if (int code = readImei(model)) return code;
-    for (Step step : {&Conversation::eraseAndBlankCheck, &Conversation::streamImage,
-                      &Conversation::formatAndCheck}) {
+    for (Step step :
+         {&Conversation::eraseAndBlankCheck, &Conversation::streamImage, &Conversation::formatAndCheck}) {
         if (aborted()) return kSessionAborted;
         if (int code = (this->*step)()) return code;
     }
@@ -252,7 +253,9 @@ bool imageStreamable(const FlashImage& image) {
     return at + kFrameHeadBytes <= image.size;
 }
 
-int runUpdateSession(SessionContext& ctx) { return Conversation(ctx).run(); }
+int runUpdateSession(SessionContext& ctx) {
+    return Conversation(ctx).run();
+}
 
 int failSession(SessionContext& ctx, int code) {
     if (ctx.aborted) return kSessionAborted;
@@ -270,7 +273,8 @@ void idleReset(Panel& panel, SessionState& state) {
     state.sessionRunning = false;
     panel.progressReset();
     panel.setFieldText(IDC_UPDATE, kUpdateCaption);
-    for (int control : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4}) panel.setControlEnabled(control, true);
+    for (int control : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4})
+        panel.setControlEnabled(control, true);
     panel.setFieldText(IDC_FRAMESSENT, "");
     panel.setFieldText(IDC_LINKSTATE, kLinkClosed);
     panel.setFieldText(IDC_LOADER, "");

@@ -52,35 +52,65 @@ char WorkerPanel::perform(std::function<char(Panel&)> call, char dropped) {
 }
 
 void WorkerPanel::setStatus(const std::string& text) {
-    perform([text](Panel& p) { p.setStatus(text); return char{}; });
+    perform([text](Panel& p) {
+        p.setStatus(text);
+        return char{};
+    });
 }
 void WorkerPanel::setFieldText(int control, const std::string& text) {
-    perform([control, text](Panel& p) { p.setFieldText(control, text); return char{}; });
+    perform([control, text](Panel& p) {
+        p.setFieldText(control, text);
+        return char{};
+    });
 }
 void WorkerPanel::clearImageFields() {
-    perform([](Panel& p) { p.clearImageFields(); return char{}; });
+    perform([](Panel& p) {
+        p.clearImageFields();
+        return char{};
+    });
 }
 void WorkerPanel::progressStart(std::uint32_t range) {
-    perform([range](Panel& p) { p.progressStart(range); return char{}; });
+    perform([range](Panel& p) {
+        p.progressStart(range);
+        return char{};
+    });
 }
 void WorkerPanel::progressStep() {
-    perform([](Panel& p) { p.progressStep(); return char{}; });
+    perform([](Panel& p) {
+        p.progressStep();
+        return char{};
+    });
 }
 void WorkerPanel::progressReset() {
-    perform([](Panel& p) { p.progressReset(); return char{}; });
+    perform([](Panel& p) {
+        p.progressReset();
+        return char{};
+    });
 }
 void WorkerPanel::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    perform([text, caption, icon](Panel& p) { p.showMessage(text, caption, icon); return char{}; });
+    perform([text, caption, icon](Panel& p) {
+        p.showMessage(text, caption, icon);
+        return char{};
+    });
 }
 char WorkerPanel::selectedPortDigit() {
     return perform([](Panel& p) { return p.selectedPortDigit(); }, '1');
 }
 void WorkerPanel::setControlEnabled(int control, bool enabled) {
-    perform([control, enabled](Panel& p) { p.setControlEnabled(control, enabled); return char{}; });
+    perform([control, enabled](Panel& p) {
+        p.setControlEnabled(control, enabled);
+        return char{};
+    });
 }
 void WorkerPanel::setControlVisible(int control, bool visible) {
-    perform([control, visible](Panel& p) { p.setControlVisible(control, visible); return char{}; });
+    perform([control, visible](Panel& p) {
+        p.setControlVisible(control, visible);
+        return char{};
+    });
 }
 void WorkerPanel::redrawPanel() {
-    perform([](Panel& p) { p.redrawPanel(); return char{}; });
+    perform([](Panel& p) {
+        p.redrawPanel();
+        return char{};
+    });
 }

@@ -18,8 +18,8 @@
 struct SessionSync {
     std::mutex mutex;
     std::condition_variable wake;
-    bool aborted = false;                // guarded by mutex
-    bool ended = false;                  // the worker finished on its own; guarded by mutex
+    bool aborted = false;                  // guarded by mutex
+    bool ended = false;                    // the worker finished on its own; guarded by mutex
     std::atomic<bool> abortedFlag{false};  // lock-free copy for the worker's checks
     std::atomic<bool> phoneDetected{false};
 
@@ -28,7 +28,7 @@ struct SessionSync {
 };
 
 class WorkerPanel final : public Panel {
-public:
+  public:
     WorkerPanel(Panel& target, UiExecutor executor, std::shared_ptr<SessionSync> sync);
 
     void setStatus(const std::string& text) override;
@@ -43,7 +43,7 @@ public:
     void setControlVisible(int control, bool visible) override;
     void redrawPanel() override;
 
-private:
+  private:
     // Runs `call` on the panel unless the session is aborted; returns its result or `dropped`.
     char perform(std::function<char(Panel&)> call, char dropped = 0);
 

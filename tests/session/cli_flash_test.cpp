@@ -1,12 +1,11 @@
 // phone-updater-cli flash, run as a program against the simulated phone: exit codes and the printed lines.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,14 +26,15 @@ const std::string kHint = "You will have to remove the battery and put it back b
 
 // The CLI as a child process; its stderr is read line by line as it comes.
 class CliRun {
-public:
+  public:
     // `unprivileged`: when the tests run as root, the child drops to an ordinary user first.
     explicit CliRun(const std::vector<std::string>& args, bool unprivileged = false) {
         int pipeFds[2];
         if (::pipe(pipeFds) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
-            if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+            if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(126);
             ::dup2(pipeFds[1], STDERR_FILENO);
             int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
@@ -62,7 +62,8 @@ public:
         for (;;) {
             for (const auto& l : lines())
                 if (l == line) return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !readSome(static_cast<int>(left.count()))) return false;
         }
     }
@@ -85,7 +86,7 @@ public:
     }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     bool readSome(int timeoutMs) {
         pollfd p{err_, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0) return false;
@@ -103,7 +104,7 @@ private:
 };
 
 class CliFlash : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dirTemplate[] = "/tmp/cli-flash-test.XXXXXX";
         ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
@@ -142,33 +143,48 @@ TEST_F(CliFlash, SuccessPrintsEachStatusAndFieldOnceAndExits0) {
     startPhone(PhoneKind::T1x);
     CliRun cli({"flash", "--port", sim->slavePath(), imagePath});
     EXPECT_EQ(cli.finish(), 0) << cli.text();
-    EXPECT_EQ(cli.lines(), (Lines{"Link: 9600", "Power ON the phone ...", "Phone: T1x detected",
-                                  "Entering boot mode ...", "Waiting for handshake ...",
-                                  "Sending boot appliation ...", "Loader: BOOT CXC132611",
-                                  "Changing baud rate ...", "Link: 115200", "Sending service application ...",
-                                  "Loader: SAPP CXC1320633", "Reading IMEI ...", "IMEI: 490154-20-323751-8",
-                                  "Erasing flash ...", "Blank checking ...", "Updating software ...",
-                                  "Formating EEPROM ...", "CRC checking ...", "Link: CLOSED", "Ready",
+    EXPECT_EQ(cli.lines(), (Lines{"Link: 9600",
+                                  "Power ON the phone ...",
+                                  "Phone: T1x detected",
+                                  "Entering boot mode ...",
+                                  "Waiting for handshake ...",
+                                  "Sending boot appliation ...",
+                                  "Loader: BOOT CXC132611",
+                                  "Changing baud rate ...",
+                                  "Link: 115200",
+                                  "Sending service application ...",
+                                  "Loader: SAPP CXC1320633",
+                                  "Reading IMEI ...",
+                                  "IMEI: 490154-20-323751-8",
+                                  "Erasing flash ...",
+                                  "Blank checking ...",
+                                  "Updating software ...",
+                                  "Formating EEPROM ...",
+                                  "CRC checking ...",
+                                  "Link: CLOSED",
+                                  "Ready",
                                   "Success: Software updated completed"}));
     ASSERT_TRUE(sim->waitForEnd(5s));
     EXPECT_EQ(sim->verdict().outcome, SimOutcome::Success) << sim->verdict().text();
 }
 
 TEST_F(CliFlash, AWrongReplyExits2WithTheMessageAndTheHint) {
-    startPhone(PhoneKind::A1018s, [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Wrong; });
+    startPhone(PhoneKind::A1018s,
+               [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Wrong; });
     CliRun cli({"flash", "--port=" + sim->slavePath(), imagePath});
     EXPECT_EQ(cli.finish(), 2) << cli.text();
     const Lines lines = cli.lines();
     ASSERT_GE(lines.size(), 5u);
-    EXPECT_EQ(Lines(lines.end() - 5, lines.end()),
-              (Lines{"Reading IMEI ...", "Error: Wrong responce", "Hint: " + kHint, "Link: CLOSED", "Ready"}));
+    EXPECT_EQ(Lines(lines.end() - 5, lines.end()), (Lines{"Reading IMEI ...", "Error: Wrong responce",
+                                                          "Hint: " + kHint, "Link: CLOSED", "Ready"}));
 }
 
 TEST_F(CliFlash, AMissingDeviceExits1AndSaysWhy) {
     const std::string missing = dir_ + "/no-such-port";
     CliRun cli({"flash", "--port", missing, imagePath});
     EXPECT_EQ(cli.finish(), 1);
-    EXPECT_EQ(cli.lines(), (Lines{"Error: Port is busy", "Link: CLOSED", "Ready", missing + ": no such device"}));
+    EXPECT_EQ(cli.lines(),
+              (Lines{"Error: Port is busy", "Link: CLOSED", "Ready", missing + ": no such device"}));
 }
 
 TEST_F(CliFlash, APortHeldByAnotherProgramExits1AndSaysWhy) {
@@ -232,8 +248,10 @@ TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothing) {
 }
 
 TEST_F(CliFlash, BadCommandLinesExit64) {
-    for (const auto& args : {std::vector<std::string>{"flash", imagePath}, {"flash", "--port", "COM1"},
-                             {"flash", "--port"}, {"flash", "--bogus", "--port", "COM1", imagePath},
+    for (const auto& args : {std::vector<std::string>{"flash", imagePath},
+                             {"flash", "--port", "COM1"},
+                             {"flash", "--port"},
+                             {"flash", "--bogus", "--port", "COM1", imagePath},
                              {"flash", "--port", "COM1", imagePath, imagePath}}) {
         CliRun cli(args);
         EXPECT_EQ(cli.finish(), 64) << cli.text();
@@ -251,7 +269,8 @@ TEST_F(CliFlash, SigintBeforeDetectionAbortsWithoutHintAndExits130) {
 }
 
 TEST_F(CliFlash, SigtermAfterDetectionShowsTheAbortHintAndExits143) {
-    startPhone(PhoneKind::T1x, [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
+    startPhone(PhoneKind::T1x,
+               [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
     CliRun cli({"flash", "--port", sim->slavePath(), imagePath});
     ASSERT_TRUE(cli.waitForLine("Reading IMEI ...")) << cli.text();
     std::this_thread::sleep_for(100ms);

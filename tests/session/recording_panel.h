@@ -13,7 +13,7 @@
 #include "session/panel.h"
 
 class RecordingPanel : public Panel {
-public:
+  public:
     void setStatus(const std::string& text) override { record("status " + text); }
     void setFieldText(int control, const std::string& text) override {
         record("field " + std::to_string(control) + " '" + text + "'");
@@ -83,7 +83,7 @@ public:
         threads_.clear();
     }
 
-private:
+  private:
     void record(std::string line) {
         std::lock_guard lock(mutex_);
         add(std::move(line));

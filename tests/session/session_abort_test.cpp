@@ -12,7 +12,7 @@ constexpr ReadRule kPatientRead{100, 200};
 constexpr auto kPromptly = 2000ms;
 
 class SessionAbort : public SessionFixture {
-protected:
+  protected:
     // Aborts once the session is quiet at its current step, then checks the whole ending.
     void abortAndCheck(bool detected) {
         std::this_thread::sleep_for(150ms);  // let the last command drain into the phone
@@ -82,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{SimStep::Format, "Formating EEPROM ...", false},
                       AbortCase{SimStep::FinalCheck, "CRC checking ...", true}),
     [](const auto& info) {
-        std::string name = std::string(stepName(info.param.step)) + (info.param.executor ? "_posted" : "_direct");
+        std::string name =
+            std::string(stepName(info.param.step)) + (info.param.executor ? "_posted" : "_direct");
         for (char& ch : name)
             if (ch == '-') ch = '_';
         return name;

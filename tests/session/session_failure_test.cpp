@@ -11,7 +11,7 @@ const std::string kWrongLine = "message Error (error) Wrong responce";
 const std::string kHint = std::string("message Hint (error) ") + kHintLine;
 
 class SessionFailure : public SessionFixture {
-protected:
+  protected:
     // After the failure: the error box, the hint box when wanted, then the idle reset, and nothing else.
     void expectEnding(const std::string& errorLine, bool hint) {
         Lines expected{errorLine};
@@ -78,23 +78,24 @@ TEST_P(SessionWrongReply, FailsWithCode2AndTheHintAndSendsNothingMore) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, SessionWrongReply,
-    ::testing::Values(StepCase{SimStep::LoadRequest, ReplyFault::Wrong, "Entering boot mode ..."},
-                      StepCase{SimStep::BootParameters, ReplyFault::Wrong, "Entering boot mode ..."},
-                      StepCase{SimStep::ZeroBlock, ReplyFault::Wrong, "Entering boot mode ..."},
-                      StepCase{SimStep::ZeroBlock, ReplyFault::Missing, "Entering boot mode ..."},
-                      StepCase{SimStep::SecondZeroBlock, ReplyFault::Wrong, "Waiting for handshake ..."},
-                      StepCase{SimStep::BootApplication, ReplyFault::Wrong, "Sending boot appliation ..."},
-                      StepCase{SimStep::WakeUp, ReplyFault::Missing, "Changing baud rate ..."},
-                      StepCase{SimStep::ServiceLoadRequest, ReplyFault::Wrong, "Sending service application ..."},
-                      StepCase{SimStep::ServiceApplication, ReplyFault::Wrong, "Sending service application ..."},
-                      StepCase{SimStep::ServiceStart, ReplyFault::Missing, "Sending service application ..."},
-                      StepCase{SimStep::Imei, ReplyFault::Wrong, "Reading IMEI ..."},
-                      StepCase{SimStep::Erase, ReplyFault::Wrong, "Erasing flash ..."},
-                      StepCase{SimStep::EraseDone, ReplyFault::Missing, "Erasing flash ..."},
-                      StepCase{SimStep::BlankCheck, ReplyFault::Wrong, "Blank checking ..."},
-                      StepCase{SimStep::StreamStart, ReplyFault::Wrong, "Updating software ..."},
-                      StepCase{SimStep::Frames, ReplyFault::Wrong, "Updating software ..."},
-                      StepCase{SimStep::Format, ReplyFault::Missing, "Formating EEPROM ..."}),
+    ::testing::Values(
+        StepCase{SimStep::LoadRequest, ReplyFault::Wrong, "Entering boot mode ..."},
+        StepCase{SimStep::BootParameters, ReplyFault::Wrong, "Entering boot mode ..."},
+        StepCase{SimStep::ZeroBlock, ReplyFault::Wrong, "Entering boot mode ..."},
+        StepCase{SimStep::ZeroBlock, ReplyFault::Missing, "Entering boot mode ..."},
+        StepCase{SimStep::SecondZeroBlock, ReplyFault::Wrong, "Waiting for handshake ..."},
+        StepCase{SimStep::BootApplication, ReplyFault::Wrong, "Sending boot appliation ..."},
+        StepCase{SimStep::WakeUp, ReplyFault::Missing, "Changing baud rate ..."},
+        StepCase{SimStep::ServiceLoadRequest, ReplyFault::Wrong, "Sending service application ..."},
+        StepCase{SimStep::ServiceApplication, ReplyFault::Wrong, "Sending service application ..."},
+        StepCase{SimStep::ServiceStart, ReplyFault::Missing, "Sending service application ..."},
+        StepCase{SimStep::Imei, ReplyFault::Wrong, "Reading IMEI ..."},
+        StepCase{SimStep::Erase, ReplyFault::Wrong, "Erasing flash ..."},
+        StepCase{SimStep::EraseDone, ReplyFault::Missing, "Erasing flash ..."},
+        StepCase{SimStep::BlankCheck, ReplyFault::Wrong, "Blank checking ..."},
+        StepCase{SimStep::StreamStart, ReplyFault::Wrong, "Updating software ..."},
+        StepCase{SimStep::Frames, ReplyFault::Wrong, "Updating software ..."},
+        StepCase{SimStep::Format, ReplyFault::Missing, "Formating EEPROM ..."}),
     [](const auto& info) {
         std::string name = std::string(stepName(info.param.step)) +
                            (info.param.fault == ReplyFault::Wrong ? "_wrong" : "_missing");

@@ -30,23 +30,26 @@ inline constexpr ReadRule kTestReadRule{5, 200};
 inline constexpr ReadRule kLineRateReadRule{50, 200};
 
 inline Lines startLines() {
-    return {"field 1051 'Abort'", "enable 1056 off", "enable 1018 off", "enable 1019 off", "enable 1020 off",
-            "enable 1021 off", "progressReset", "redraw"};
+    return {"field 1051 'Abort'", "enable 1056 off", "enable 1018 off", "enable 1019 off",
+            "enable 1020 off",    "enable 1021 off", "progressReset",   "redraw"};
 }
 
 inline Lines idleLines() {
-    return {"progressReset",     "field 1051 'Update'", "enable 1056 on",       "enable 1018 on",
-            "enable 1019 on",    "enable 1020 on",      "enable 1021 on",       "field 1007 ''",
-            "field 1003 'CLOSED'", "field 1004 ''",     "status Ready",         "redraw"};
+    return {"progressReset",       "field 1051 'Update'", "enable 1056 on", "enable 1018 on",
+            "enable 1019 on",      "enable 1020 on",      "enable 1021 on", "field 1007 ''",
+            "field 1003 'CLOSED'", "field 1004 ''",       "status Ready",   "redraw"};
 }
 
-inline void append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
+inline void append(Lines& to, const Lines& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 // The whole panel transcript of a successful session.
 inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::string& imeiText) {
     Lines t = startLines();
     append(t, {"field 1058 ''", "field 1002 ''", "field 1008 ''", "selectedPortDigit", "field 1003 '9600'",
-               "status Power ON the phone ...", a1018s ? "field 1058 ' A1018s detected'" : "field 1058 ' T1x detected'",
+               "status Power ON the phone ...",
+               a1018s ? "field 1058 ' A1018s detected'" : "field 1058 ' T1x detected'",
                "status Entering boot mode ...", "status Waiting for handshake ...",
                "status Sending boot appliation ...", "progressStart 57"});
     t.insert(t.end(), 58, "progressStep");
@@ -56,7 +59,8 @@ inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::stri
     append(t, {"progressReset", "field 1004 'SAPP CXC1320633'", "status Reading IMEI ...",
                "field 1002 '" + imeiText + "'", "status Erasing flash ...", "status Blank checking ...",
                "status Updating software ...", "progressStart " + std::to_string(frames)});
-    for (std::int32_t k = 1; k <= frames; ++k) append(t, {"field 1007 '" + std::to_string(k) + "'", "progressStep"});
+    for (std::int32_t k = 1; k <= frames; ++k)
+        append(t, {"field 1007 '" + std::to_string(k) + "'", "progressStep"});
     append(t, {"progressReset", "status Formating EEPROM ...", "status CRC checking ..."});
     append(t, idleLines());
     t.push_back("message Success (none) Software updated completed");
@@ -76,7 +80,7 @@ inline PhoneSimOptions phoneOptions(PhoneKind model) {
 }
 
 class SessionFixture : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         control.reset();  // before the executor and the sim it talks to
         ui.reset();
@@ -115,7 +119,8 @@ protected:
     std::chrono::milliseconds abort() {
         const auto begin = std::chrono::steady_clock::now();
         onPanelThread([&] { control->abortSession(); });
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                     begin);
     }
     int runToEnd() {
         start();

@@ -10,12 +10,12 @@
 #include <thread>
 
 #include "recording_panel.h"
-#include "test_executor.h"
 #include "session/payloads.h"
 #include "session/phone_model.h"
 #include "session/session_control.h"
 #include "session/update_session.h"
 #include "session/worker_panel.h"
+#include "test_executor.h"
 
 namespace {
 
@@ -73,10 +73,10 @@ FlashImage imageOf(std::vector<std::uint8_t> bytes, std::int32_t frames) {
 
 TEST(SessionImageWalk, FramesMustLieWithinTheSize) {
     // Header (count 3), one data frame (count 4), termination (count 3).
-    const std::vector<std::uint8_t> run = {'S', '0', 3, 0, 0, 0xFC, 'S', '1', 4, 0, 0, 0xAA, 0x51,
-                                           'S', '9', 3, 0, 0, 0xFC};
+    const std::vector<std::uint8_t> run = {'S', '0',  3,    0,   0,   0xFC, 'S', '1', 4,   0,
+                                           0,   0xAA, 0x51, 'S', '9', 3,    0,   0,   0xFC};
     EXPECT_TRUE(imageStreamable(imageOf(run, 1)));
-    EXPECT_TRUE(imageStreamable(imageOf(run, 0)));  // the data frame's first 2 bytes then act as termination
+    EXPECT_TRUE(imageStreamable(imageOf(run, 0)));   // the data frame's first 2 bytes then act as termination
     EXPECT_FALSE(imageStreamable(imageOf(run, 2)));  // one frame more than there is
     EXPECT_FALSE(imageStreamable(imageOf(run, -1)));
     std::vector<std::uint8_t> cut(run.begin(), run.begin() + 14);  // termination has 1 byte only
@@ -95,7 +95,8 @@ TEST(SessionWorkerPanel, PostedCallsRunOnThePanelThreadAndReturnResults) {
     panel.setStatus("one");
     EXPECT_EQ(panel.selectedPortDigit(), '1');
     panel.progressStart(70000);  // whole count, not its low 16 bits
-    ASSERT_EQ(target.calls(), (std::vector<std::string>{"status one", "selectedPortDigit", "progressStart 70000"}));
+    ASSERT_EQ(target.calls(),
+              (std::vector<std::string>{"status one", "selectedPortDigit", "progressStart 70000"}));
     for (auto id : target.threads()) EXPECT_EQ(id, ui.id());
 }
 

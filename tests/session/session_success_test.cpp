@@ -57,8 +57,8 @@ TEST_F(SessionSuccess, TheSameImageCanBeSentAgainAndAnAbortAfterSuccessShowsNoHi
     abort();
     EXPECT_EQ(control->waitForEnd(), kSessionAborted);
     Lines expected = startLines();
-    append(expected, {"field 1058 ''", "field 1002 ''", "field 1008 ''", "selectedPortDigit", "field 1003 '9600'",
-                      "status Power ON the phone ..."});
+    append(expected, {"field 1058 ''", "field 1002 ''", "field 1008 ''", "selectedPortDigit",
+                      "field 1003 '9600'", "status Power ON the phone ..."});
     append(expected, idleLines());
     EXPECT_EQ(linesFrom(before), expected);
     EXPECT_EQ(sim->bytesReceived(), 0u);

@@ -13,7 +13,7 @@
 
 // A panel thread that runs posted closures one after another, like a window's event loop.
 class TestExecutor {
-public:
+  public:
     TestExecutor() : thread_([this] { loop(); }) {}
     ~TestExecutor() {
         {
@@ -50,7 +50,7 @@ public:
     }
     std::thread::id id() const { return thread_.get_id(); }
 
-private:
+  private:
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -70,4 +70,3 @@ private:
     bool paused_ = false;
     std::thread thread_;
 };
-

@@ -33,7 +33,8 @@ inline FlashImage fromRun(std::vector<std::uint8_t> run) {
 inline FlashImage withFrames(std::size_t frames, std::size_t frameLength = 40) {
     std::vector<std::uint8_t> run;
     appendFrame(run, '0', 20, 0);
-    for (std::size_t k = 0; k < frames; ++k) appendFrame(run, '3', frameLength, static_cast<std::uint32_t>(k + 1));
+    for (std::size_t k = 0; k < frames; ++k)
+        appendFrame(run, '3', frameLength, static_cast<std::uint32_t>(k + 1));
     appendFrame(run, '7', 8, 0);
     return fromRun(std::move(run));
 }
