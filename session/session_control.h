@@ -58,6 +58,8 @@ class SessionControl {
 
     // The Update/Abort button: start when no session runs, abort otherwise.
     void updatePressed(const FlashImage& image);
+    // The worker reads `image` until the session has ended: it must outlive the session (it is never
+    // changed).
     void startSession(const FlashImage& image);
     // Panel's thread. Returns when the worker has stopped and the port is closed; nothing is written after
     // it is called. Shows the battery hint if the phone was detected in this session, then the idle reset.
