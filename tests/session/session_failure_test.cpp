@@ -147,7 +147,8 @@ TEST_F(SessionFailure, A1018sWithAnImageOneByteOverTheLimitIsCode3AndNothingIsSe
 }
 
 TEST_F(SessionFailure, ALineThatVanishesMidStreamIsCode5) {
-    image = test_image::withFrames(400);
+    // About 1 MB: far more than the line's buffers take, so the updater is still writing when the line goes.
+    image = test_image::withFrames(4000, 258);
     auto options = phoneOptions(PhoneKind::T1x);
     options.vanishAfterFrames = 100;
     startPhone(options);
