@@ -152,6 +152,10 @@ struct PhoneSim::Impl {
     void finish(SimVerdict result);
 
     void setStep(SimStep next) {
+        // The updater closes its end mid-session only to reopen it at 115200 right after "C27"; anywhere else
+        // a closed line means the session is over (and the next one may open it again at once).
+        const bool speedChange = next == SimStep::SpeedChange || next == SimStep::WakeUp;
+        line.setHangupGrace(speedChange ? options.hangupGrace : std::chrono::milliseconds(0));
         {
             std::lock_guard lock(mutex);
             step = next;
@@ -287,8 +291,9 @@ void PhoneSim::Impl::run() {
         framesDone = 0;
         pending = SimVerdict{};
         setStep(SimStep::WaitingForUpdater);
-        // The line starts out idle; a later session waits for the updater to configure it afresh.
-        if (sessions++ > 0) line.markIdle();
+        // The line starts out idle. For a later session, mark it idle again unless the next updater has
+        // already opened it.
+        if (sessions++ > 0 && line.farEndClosed()) line.markIdle();
         line.setRate(options.emulateLineRate ? kSlowRate : 0);
 
         const auto status = line.waitForOpen();

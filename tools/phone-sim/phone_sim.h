@@ -50,8 +50,11 @@ struct PhoneSimOptions {
     std::chrono::milliseconds powerOnDelay{100};     // from the updater's open to the first power-on byte
     std::chrono::milliseconds powerOnInterval{500};  // between power-on bytes; longer than a read window
     std::chrono::milliseconds eraseTime{600};
-    std::chrono::milliseconds hangupGrace{1000};  // far end closed this long: the session is over
-    bool repeat = false;                          // after a session, wait for the next one
+    // After "C27" the updater closes and reopens its end; a closed line lasting longer ends the session.
+    std::chrono::milliseconds hangupGrace{1000};
+    // After a session, wait for the next one. The phone notices a close by polling every few milliseconds,
+    // so the next session must not reopen the line within microseconds of the last close.
+    bool repeat = false;
 };
 
 // Parses one --fault spec: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N.

@@ -94,6 +94,10 @@ void SimLine::markIdle() {
     ::tcsetattr(master_, TCSANOW, &settings);
 }
 
+bool SimLine::farEndClosed() {
+    return pollMaster(0) == Poll::Hangup;
+}
+
 std::uint32_t SimLine::updaterSpeed() const {
     termios settings{};
     if (master_ < 0 || ::tcgetattr(master_, &settings) != 0) return 0;  // a master reports its slave's

@@ -29,6 +29,7 @@ class SimLine {
     // Marks the line "not in use" by a speed nobody asks for; waitForOpen() returns once the updater has
     // opened the slave and set its own speed.
     void markIdle();
+    bool farEndClosed();  // nobody has the slave open right now
     Status waitForOpen();
     // The speed the updater has set on its end, in baud (0 when unknown).
     std::uint32_t updaterSpeed() const;
