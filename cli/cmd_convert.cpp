@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/atomic_write.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
@@ -10,20 +11,13 @@
 #include "image/flash_image.h"
 
 int runConvert(const CommandArgs& args) {
-    bool optionsDone = false;
-    std::vector<std::string> operands;
-    for (const std::string& arg : args) {
-        if (!optionsDone && arg == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && (arg == "--help" || arg == "-h")) {
-            printHelp(stdout);
-            return kExitOk;
-        } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + arg + "'");
-        } else {
-            operands.push_back(arg);
-        }
+    const ParsedArgs parsed = parseArgs(args, {});
+    if (!parsed.error.empty()) return usageError(parsed.error);
+    if (parsed.help) {
+        printHelp(stdout);
+        return kExitOk;
     }
+    const std::vector<std::string>& operands = parsed.operands;
     if (operands.size() != 2) {
         return usageError("convert takes exactly FILE and OUT");
     }

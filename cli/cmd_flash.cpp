@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
@@ -26,31 +27,16 @@ struct FlashArgs {
 };
 
 // Empty when the arguments are fine, else the reason for the usage error.
-std::string parseArgs(const CommandArgs& args, FlashArgs& out) {
-    bool optionsDone = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsDone && arg == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && arg == "--port") {
-            if (i + 1 == args.size()) return "--port needs a DEVICE";
-            out.device = args[++i];
-        } else if (!optionsDone && arg.rfind("--port=", 0) == 0) {
-            out.device = arg.substr(7);
-        } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
-            return "unknown option '" + arg + "'";
-        } else if (out.file.empty()) {
-            out.file = arg;
-        } else {
-            return "flash takes exactly one FILE";
-        }
-    }
+std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
+    if (!parsed.error.empty()) return parsed.error;
+    if (parsed.has("--port")) out.device = parsed.options.at("--port");
     if (out.device.empty()) return "flash needs --port DEVICE (a device path or COM1..COM4)";
-    if (out.file.empty()) return "flash takes exactly one FILE";
+    if (parsed.operands.size() != 1) return "flash takes exactly one FILE";
+    out.file = parsed.operands[0];
     return {};
 }
 
-// "COM1".."COM4" (any case) name the description's ports; anything else is a device path.
+// "COM1".."COM4" (any case) name the four serial ports; anything else is a device path.
 char comPortDigit(const std::string& device) {
     if (device.size() == 4 && (device[0] | 0x20) == 'c' && (device[1] | 0x20) == 'o' &&
         (device[2] | 0x20) == 'm' && device[3] >= '1' && device[3] <= '4')
@@ -103,7 +89,12 @@ class SignalAbort {
 
 int runFlash(const CommandArgs& args) {
     FlashArgs flash;
-    if (std::string reason = parseArgs(args, flash); !reason.empty()) return usageError(reason);
+    const ParsedArgs parsed = parseArgs(args, {}, {"--port"});
+    if (parsed.help) {
+        printHelp(stdout);
+        return kExitOk;
+    }
+    if (std::string reason = checkArgs(parsed, flash); !reason.empty()) return usageError(reason);
     // Nothing is opened unless the image loads.
     LoadedImage loaded = loadImageFile(flash.file);
     if (loaded.exitCode != kExitOk) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
@@ -38,23 +39,14 @@ void printJson(const std::string& module, const ImageSummary& summary) {
 }  // namespace
 
 int runInfo(const CommandArgs& args) {
-    bool json = false;
-    bool optionsDone = false;
-    std::vector<std::string> operands;
-    for (const std::string& arg : args) {
-        if (!optionsDone && arg == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && arg == "--json") {
-            json = true;
-        } else if (!optionsDone && (arg == "--help" || arg == "-h")) {
-            printHelp(stdout);
-            return kExitOk;
-        } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + arg + "'");
-        } else {
-            operands.push_back(arg);
-        }
+    const ParsedArgs parsed = parseArgs(args, {"--json"});
+    if (!parsed.error.empty()) return usageError(parsed.error);
+    if (parsed.help) {
+        printHelp(stdout);
+        return kExitOk;
     }
+    const bool json = parsed.has("--json");
+    const std::vector<std::string>& operands = parsed.operands;
     if (operands.size() != 1) return usageError("info takes exactly one FILE");
 
     const LoadedImage loaded = loadImageFile(operands[0]);
