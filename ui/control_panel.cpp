@@ -1,6 +1,7 @@
 #include "ui/control_panel.h"
 
 #include <QAbstractButton>
+#include <algorithm>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -155,6 +156,10 @@ QWidget* ControlPanel::createControl(const ControlSpec& spec) {
     widget->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
     const PixelRect r = dialogRectToPixels(spec.x, spec.y, spec.width, spec.height);
     widget->setGeometry(r.x, r.y, r.width, r.height);
+    // A plain label sits left-aligned with empty room to its right; let a face a pixel wider than the
+    // layout's original one use that room rather than clip the last letter ("Frames", "Dump size").
+    if (spec.kind == ControlKind::Text && spec.style == kPlain && caption.size() > 0)
+        widget->resize(std::max(r.width, widget->sizeHint().width()), r.height);
     return widget;
 }
 
