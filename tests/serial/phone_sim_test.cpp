@@ -127,7 +127,7 @@ struct SimFixture : ::testing::Test {
         o.service = {payload(300, 2), 300, "", false};
         o.powerOnDelay = 50ms;
         o.powerOnInterval = 250ms;  // wider than the 100 ms windows used here
-        o.eraseTime = 300ms;
+        o.eraseTime = 600ms;  // wide of the 100 ms windows even on a busy machine
         o.hangupGrace = 200ms;
     }
     PhoneSim* startSim(PhoneSimOptions o) {

@@ -74,7 +74,7 @@ inline PhoneSimOptions phoneOptions(PhoneKind model) {
     o.emulateLineRate = false;
     o.powerOnDelay = 20ms;
     o.powerOnInterval = 300ms;
-    o.eraseTime = 600ms;
+    o.eraseTime = 1000ms;  // wide of the 200 ms window, so a busy test machine cannot merge the two replies
     o.hangupGrace = 500ms;
     return o;
 }

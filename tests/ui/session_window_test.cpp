@@ -47,7 +47,7 @@ class WindowSession : public ::testing::Test {
         o.emulateLineRate = false;
         o.powerOnDelay = 20ms;
         o.powerOnInterval = 300ms;
-        o.eraseTime = 300ms;
+        o.eraseTime = 800ms;  // wide of the 200 ms window even on a busy machine
         o.hangupGrace = 300ms;
         return o;
     }
