@@ -14,11 +14,16 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes frame(char type, const Bytes& body) {
-    Bytes out{'S', static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(body.size() + 1)};
+    Bytes out(body.size() + 4);
+    out[0] = 'S';
+    out[1] = static_cast<std::uint8_t>(type);
+    out[2] = static_cast<std::uint8_t>(body.size() + 1);
     std::uint8_t sum = out[2];
-    for (std::uint8_t b : body) sum = static_cast<std::uint8_t>(sum + b);
-    out.insert(out.end(), body.begin(), body.end());
-    out.push_back(static_cast<std::uint8_t>(~sum));
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        out[3 + i] = body[i];
+        sum = static_cast<std::uint8_t>(sum + body[i]);
+    }
+    out.back() = static_cast<std::uint8_t>(~sum);
     return out;
 }
 
