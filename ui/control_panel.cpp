@@ -97,15 +97,15 @@ ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
 
 ControlPanel::~ControlPanel() = default;
 
-QWidget* ControlPanel::createControl(const ControlSpec& spec) {
+QWidget* ControlPanel::createControl(const ControlSpec& entry) {
     QWidget* widget = nullptr;
-    const QString caption = QString::fromLatin1(spec.caption);
-    switch (spec.kind) {
+    const QString caption = QString::fromLatin1(entry.caption);
+    switch (entry.kind) {
         case ControlKind::Text: {
             auto* label = new QLabel(caption, this);
             label->setTextFormat(Qt::PlainText);
-            label->setAlignment(alignmentOf(spec.style));
-            if (spec.style & kEdge) {
+            label->setAlignment(alignmentOf(entry.style));
+            if (entry.style & kEdge) {
                 applySunkenEdge(label);
                 label->setIndent(0);  // the texts bring their own leading space
             }
@@ -153,12 +153,12 @@ QWidget* ControlPanel::createControl(const ControlSpec& spec) {
             break;
         }
     }
-    widget->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
-    const PixelRect r = dialogRectToPixels(spec.x, spec.y, spec.width, spec.height);
+    widget->setObjectName(QStringLiteral("IDC_%1").arg(entry.id));
+    const PixelRect r = dialogRectToPixels(entry.x, entry.y, entry.width, entry.height);
     widget->setGeometry(r.x, r.y, r.width, r.height);
     // A plain label sits left-aligned with empty room to its right; let a face a pixel wider than the
     // layout's original one use that room rather than clip the last letter ("Frames", "Dump size").
-    if (spec.kind == ControlKind::Text && spec.style == kPlain && caption.size() > 0)
+    if (entry.kind == ControlKind::Text && entry.style == kPlain && caption.size() > 0)
         widget->resize(std::max(r.width, widget->sizeHint().width()), r.height);
     return widget;
 }
@@ -166,7 +166,7 @@ QWidget* ControlPanel::createControl(const ControlSpec& spec) {
 void ControlPanel::createControls() {
     // Created in the layout's order, so later controls lie over earlier ones (the About pane over the
     // image rows) and keyboard focus follows the layout.
-    for (const ControlSpec& spec : panelLayout()) controls_[spec.id] = createControl(spec);
+    for (const ControlSpec& entry : panelLayout()) controls_[entry.id] = createControl(entry);
     for (int i = 0; i < 4; ++i)
         ports_.addButton(static_cast<QRadioButton*>(controls_.at(kPortIds[i])), kPortIds[i]);
     ports_.setExclusive(true);
@@ -188,11 +188,11 @@ void ControlPanel::initialise() {
         ->setPlainText(QString::fromLatin1(kCredits).toUpper());
     setFieldText(IDC_BUILDSTAMP, kBuildStamp);
     valueFont_ = makeValueFont();
-    for (const ControlSpec& spec : panelLayout()) {
-        if (spec.style & kValueFont) controls_.at(spec.id)->setFont(valueFont_);
+    for (const ControlSpec& entry : panelLayout()) {
+        if (entry.style & kValueFont) controls_.at(entry.id)->setFont(valueFont_);
     }
-    for (const ControlSpec& spec : panelLayout()) {
-        if (spec.style & kAboutPane) controls_.at(spec.id)->setVisible(false);
+    for (const ControlSpec& entry : panelLayout()) {
+        if (entry.style & kAboutPane) controls_.at(entry.id)->setVisible(false);
     }
     clearImageFields();
     refreshPortTooltips();

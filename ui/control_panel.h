@@ -107,7 +107,7 @@ class ControlPanel : public QWidget, public Panel {
   private:
     void createControls();
     void initialise();
-    QWidget* createControl(const struct ControlSpec& spec);
+    QWidget* createControl(const struct ControlSpec& entry);
     void repaintLight(int x, int y);
 
     std::map<int, QWidget*> controls_;

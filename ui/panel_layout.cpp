@@ -52,8 +52,8 @@ std::span<const ControlSpec> panelLayout() {
 }
 
 const ControlSpec* findControl(int id) {
-    for (const ControlSpec& spec : kLayout) {
-        if (spec.id == id) return &spec;
+    for (const ControlSpec& entry : kLayout) {
+        if (entry.id == id) return &entry;
     }
     return nullptr;
 }

@@ -26,11 +26,11 @@ TEST(DialogUnits, RoundToNearestWithHalvesUp) {
 
 TEST(PanelLayout, HasThirtySevenDistinctControls) {
     std::set<int> ids;
-    for (const ControlSpec& spec : panelLayout()) ids.insert(spec.id);
+    for (const ControlSpec& entry : panelLayout()) ids.insert(entry.id);
     EXPECT_EQ(panelLayout().size(), 37u);
     EXPECT_EQ(ids.size(), 37u);
     int valueFontControls = 0;
-    for (const ControlSpec& spec : panelLayout()) valueFontControls += (spec.style & kValueFont) ? 1 : 0;
+    for (const ControlSpec& entry : panelLayout()) valueFontControls += (entry.style & kValueFont) ? 1 : 0;
     EXPECT_EQ(valueFontControls, 15);
 }
 

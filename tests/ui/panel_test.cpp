@@ -97,9 +97,9 @@ TEST(PanelStart, StylesAndFontsFollowTheLayout) {
     EXPECT_LE(f.panel().control(IDC_ABOUTTITLE)->x() +
                   metrics.horizontalAdvance(QStringLiteral("ABOUT BUILD FROM")),
               f.panel().control(IDC_BUILDSTAMP)->x());
-    for (const ControlSpec& spec : panelLayout()) {
-        const bool hasValueFont = f.panel().control(spec.id)->font() == value;
-        EXPECT_EQ(hasValueFont, (spec.style & kValueFont) != 0) << "control " << spec.id;
+    for (const ControlSpec& entry : panelLayout()) {
+        const bool hasValueFont = f.panel().control(entry.id)->font() == value;
+        EXPECT_EQ(hasValueFont, (entry.style & kValueFont) != 0) << "control " << entry.id;
     }
     // The panel font: an 8-point proportional face.
     const QFont panelFont = f.panel().control(IDC_STATUS)->font();

@@ -22,7 +22,7 @@ int usage(const char* problem) {
     if (problem != nullptr) std::fprintf(stderr, "phone-sim: %s\n", problem);
     std::fprintf(stderr,
                  "usage: phone-sim --model T1x|A1018s --link PATH [--image FILE] [--save FILE]\n"
-                 "                 [--boot FILE] [--service FILE] [--imei DIGITS] [--fault SPEC]...\n"
+                 "                 [--boot FILE] [--service FILE] [--imei DIGITS] [--fault FAULT]...\n"
                  "                 [--no-throttle] [--repeat]\n"
                  "faults: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N\n"
                  "steps with a reply: power-on load-request boot-parameters zero-block handshake\n"
@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
         }
     }
     if (!haveModel || options.linkPath.empty()) return usage("--model and --link are required");
-    for (const std::string& spec : faults) {
+    for (const std::string& faultText : faults) {
         std::string error;
-        if (!applyFault(options, spec, error)) return usage(error.c_str());
+        if (!applyFault(options, faultText, error)) return usage(error.c_str());
     }
     if (!imagePath.empty()) {
         std::vector<std::uint8_t> content;

@@ -64,7 +64,7 @@ std::string SimVerdict::text() const {
     return out;
 }
 
-bool applyFault(PhoneSimOptions& options, const std::string& spec, std::string& error) {
+bool applyFault(PhoneSimOptions& options, const std::string& faultText, std::string& error) {
     const auto number = [&](const std::string& text, long& out) {
         try {
             std::size_t used = 0;
@@ -74,34 +74,34 @@ bool applyFault(PhoneSimOptions& options, const std::string& spec, std::string& 
             return false;
         }
     };
-    if (spec == "noise") {
+    if (faultText == "noise") {
         options.noise = "TU";
-    } else if (spec.rfind("noise=", 0) == 0) {
-        options.noise = spec.substr(6);
-    } else if (spec == "erase-fast") {
+    } else if (faultText.rfind("noise=", 0) == 0) {
+        options.noise = faultText.substr(6);
+    } else if (faultText == "erase-fast") {
         options.eraseRepliesClose = true;
-    } else if (spec == "bad-check") {
+    } else if (faultText == "bad-check") {
         options.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong;
-    } else if (spec.rfind("wrong:", 0) == 0 || spec.rfind("silent:", 0) == 0) {
-        const std::string name = spec.substr(spec.find(':') + 1);
+    } else if (faultText.rfind("wrong:", 0) == 0 || faultText.rfind("silent:", 0) == 0) {
+        const std::string name = faultText.substr(faultText.find(':') + 1);
         const auto step = stepFromName(name);
         if (!step || correctReply(*step, options.model, options.imei).empty()) {
             error = "no reply to fault at step '" + name + "'";
             return false;
         }
-        options.replyFaults[*step] = spec[0] == 'w' ? ReplyFault::Wrong : ReplyFault::Missing;
-    } else if (spec.rfind("stall:", 0) == 0) {
-        if (!number(spec.substr(6), options.stallAfterFrames)) {
+        options.replyFaults[*step] = faultText[0] == 'w' ? ReplyFault::Wrong : ReplyFault::Missing;
+    } else if (faultText.rfind("stall:", 0) == 0) {
+        if (!number(faultText.substr(6), options.stallAfterFrames)) {
             error = "stall needs a frame count";
             return false;
         }
-    } else if (spec.rfind("vanish:", 0) == 0) {
-        if (!number(spec.substr(7), options.vanishAfterFrames)) {
+    } else if (faultText.rfind("vanish:", 0) == 0) {
+        if (!number(faultText.substr(7), options.vanishAfterFrames)) {
             error = "vanish needs a frame count";
             return false;
         }
     } else {
-        error = "unknown fault '" + spec + "'";
+        error = "unknown fault '" + faultText + "'";
         return false;
     }
     return true;

@@ -57,8 +57,8 @@ struct PhoneSimOptions {
     bool repeat = false;
 };
 
-// Parses one --fault spec: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N.
-bool applyFault(PhoneSimOptions& options, const std::string& spec, std::string& error);
+// Parses one --fault value: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N.
+bool applyFault(PhoneSimOptions& options, const std::string& faultText, std::string& error);
 // Expects `image` to be streamed; false (with a reason) when its frames do not walk to a termination frame.
 bool setExpectedImage(PhoneSimOptions& options, const FlashImage& image, std::string& error);
 
