@@ -117,6 +117,20 @@ class Updater {
         EXPECT_EQ(reply(), "\r\n>");
     }
 
+    // From the IMEI request to the phone's acknowledge of the image's first two bytes, replies unchecked
+    // but the last.
+    void toStreamStart(const FlashImage& image) {
+        for (const char* command : {"I1", "D"}) {
+            send(command);
+            reply();
+        }
+        reply();  // the prompt after the erase
+        send("E");
+        reply();
+        send(Bytes(image.data.begin(), image.data.begin() + 2));
+        EXPECT_EQ(reply(), "\r\n!");
+    }
+
     SerialLink link;
     Bytes sent;
 };
@@ -212,15 +226,7 @@ TEST_F(SimFixture, CorruptedFrameIsReportedAtItsImageOffsetAndTheStreamGetsNoPro
     Updater u(sim->slavePath());
     ASSERT_EQ(u.powerOn().back(), "T");
     u.bootAndService(boot, service);
-    u.send("I1");
-    u.reply();
-    u.send("D");
-    u.reply();
-    u.reply();
-    u.send("E");
-    u.reply();
-    u.send(Bytes(image.data.begin(), image.data.begin() + 2));
-    EXPECT_EQ(u.reply(), "\r\n!");
+    u.toStreamStart(image);
     Bytes sent(image.data.begin() + 9,
                image.data.end() - 5);  // after the 9-byte header, up to the terminator's first 2
     const std::size_t badAt = 9 + 45;  // inside the second data frame
@@ -339,15 +345,7 @@ TEST_F(SimFixture, StallStopsReadingSoTheWriteHangsUntilInterrupted) {
     Updater u(sim->slavePath());
     ASSERT_EQ(u.powerOn().back(), "T");
     u.bootAndService(boot, service);
-    for (const char* command : {"I1", "D"}) {
-        u.send(command);
-        u.reply();
-    }
-    u.reply();
-    u.send("E");
-    u.reply();
-    u.send(Bytes(image.data.begin(), image.data.begin() + 2));
-    EXPECT_EQ(u.reply(), "\r\n!");
+    u.toStreamStart(image);
     auto writer =
         std::async(std::launch::async, [&] { return u.link.write(image.bytes() + 9, image.size - 9 - 7); });
     EXPECT_EQ(writer.wait_for(1500ms), std::future_status::timeout) << "the stalled phone took everything";
@@ -372,15 +370,7 @@ TEST_F(SimFixture, VanishClosesTheLineUnderAStreamingWriter) {
     Updater u(sim->slavePath());
     ASSERT_EQ(u.powerOn().back(), "T");
     u.bootAndService(boot, service);
-    for (const char* command : {"I1", "D"}) {
-        u.send(command);
-        u.reply();
-    }
-    u.reply();
-    u.send("E");
-    u.reply();
-    u.send(Bytes(image.data.begin(), image.data.begin() + 2));
-    EXPECT_EQ(u.reply(), "\r\n!");
+    u.toStreamStart(image);
     bool failed = false;
     for (std::size_t at = 9; at < image.size - 7 && !failed; at += Frame::length(image.bytes() + at)) {
         failed = !u.link.write(image.bytes() + at, Frame::length(image.bytes() + at));
@@ -399,16 +389,8 @@ TEST_F(SimFixture, WithoutAnImageFramesAreCheckedByChecksumAndTheQuietEnd) {
     Updater u(sim->slavePath());
     ASSERT_EQ(u.powerOn().back(), "T");
     u.bootAndService(boot, service);
-    for (const char* command : {"I1", "D"}) {
-        u.send(command);
-        u.reply();
-    }
-    u.reply();
-    u.send("E");
-    u.reply();
     const FlashImage image = makeImage(3);
-    u.send(Bytes(image.data.begin(), image.data.begin() + 2));
-    EXPECT_EQ(u.reply(), "\r\n!");
+    u.toStreamStart(image);
     u.send(Bytes(image.data.begin() + 9, image.data.end() - 5));
     EXPECT_EQ(u.reply(), "\r\n>");
     u.send("N");

@@ -141,11 +141,29 @@ SimLine::Status SimLine::waitForOpen() {
     }
 }
 
+namespace {
+// Tells a reopen (the far end back within the grace) from the end of the session (gone for longer).
+struct HangupWatch {
+    bool hungUp = false;
+    SimLine::Clock::time_point since{};
+
+    // Called on each sign that the far end is closed; true once it has stayed closed past `grace`.
+    bool goneFor(std::chrono::milliseconds grace) {
+        if (!hungUp) {
+            hungUp = true;
+            since = SimLine::Clock::now();
+            return false;
+        }
+        return SimLine::Clock::now() - since > grace;
+    }
+    void reset() { hungUp = false; }
+};
+}  // namespace
+
 SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::time_point deadline,
                                   std::size_t& got) {
     got = 0;
-    Clock::time_point hangupSince{};
-    bool hungUp = false;
+    HangupWatch hangup;
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return Status::Timeout;
@@ -170,7 +188,7 @@ SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::
             case Poll::Stopped:
                 return Status::Stopped;
             case Poll::Timeout:
-                hungUp = false;
+                hangup.reset();
                 continue;
             case Poll::Hangup:
                 break;
@@ -187,12 +205,7 @@ SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::
         }
         // The updater closed its end. A reopen at another speed comes back within milliseconds; a longer
         // silence of the far end means the session is over.
-        if (!hungUp) {
-            hungUp = true;
-            hangupSince = Clock::now();
-        } else if (Clock::now() - hangupSince > hangupGrace_) {
-            return Status::Closed;
-        }
+        if (hangup.goneFor(hangupGrace_)) return Status::Closed;
         if (!pause(std::chrono::milliseconds(5))) return Status::Stopped;
     }
 }
@@ -210,23 +223,17 @@ SimLine::Status SimLine::readExact(std::uint8_t* buffer, std::size_t count, Cloc
 }
 
 SimLine::Status SimLine::waitWithoutReading() {
-    Clock::time_point hangupSince{};
-    bool hungUp = false;
+    HangupWatch hangup;
     for (;;) {
         if (master_ < 0) return Status::Closed;
         pollfd waits[2] = {{master_, 0, 0}, {stopRead_, POLLIN, 0}};
         ::poll(waits, 2, 20);
         if (waits[1].revents & POLLIN) return Status::Stopped;
         if (waits[0].revents & POLLHUP) {
-            if (!hungUp) {
-                hungUp = true;
-                hangupSince = Clock::now();
-            } else if (Clock::now() - hangupSince > hangupGrace_) {
-                return Status::Closed;
-            }
+            if (hangup.goneFor(hangupGrace_)) return Status::Closed;
             if (!pause(std::chrono::milliseconds(5))) return Status::Stopped;
         } else {
-            hungUp = false;
+            hangup.reset();
         }
     }
 }
