@@ -1,0 +1,69 @@
+// phone-updater's command line: help and version with no display, and one FILE loaded as Load SW loads it.
+#include "ui/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "image_files.h"
+#include "window_fixture.h"
+
+TEST(WindowCommandLine, TakesOneFileAndNamesWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> words;
+        bool help, version;
+        std::optional<std::string> file;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{}, false, false, std::nullopt, ""},
+        {{"-"}, false, false, "-", ""},
+        {{"--", "-odd.sbin", "--help"}, false, false, "-odd.sbin", "one FILE at most"},
+        {{"--frob", "-h", "-x"}, true, false, std::nullopt, "unknown option '--frob'"},
+        {{"a.sbin", "--version"}, false, true, "a.sbin", ""},
+    };
+    for (const Case& c : cases) {
+        const WindowCommandLine line = parseWindowCommandLine(c.words);
+        EXPECT_EQ(std::tie(line.help, line.version, line.file, line.error),
+                  std::tie(c.help, c.version, c.file, c.error))
+            << ::testing::PrintToString(c.words);
+    }
+}
+
+TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMistakes) {
+    const auto run = [](const QStringList& arguments, bool display) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        if (display) environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PHONE_UPDATER_PATH), arguments);
+        EXPECT_TRUE(program.waitForFinished(10000));
+        return std::tuple(program.exitCode(), program.readAllStandardOutput(),
+                          program.readAllStandardError());
+    };
+    EXPECT_EQ(run({"--version"}, false),
+              std::tuple(0, QByteArray("phone-updater " UPDATER_VERSION "\n"), ""));
+    EXPECT_TRUE(std::get<1>(run({"--help"}, false)).startsWith("usage: phone-updater [FILE]\n"));
+    const auto [code, out, err] = run({"--frob"}, true);
+    EXPECT_EQ(code, 64);
+    EXPECT_TRUE(err.contains("phone-updater: unknown option '--frob'\nusage:")) << err.toStdString();
+}
+
+TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
+    WindowFixture f;
+    TempDir dir;
+    f.window.loadImageFile(dir.write("update.final.sbin", sbinImage("CXC132611 R1A", 3)));
+    EXPECT_EQ(f.text(IDC_MODULE), " UPDATE");
+    EXPECT_EQ(f.text(IDC_FRAMESTOTAL), "3");
+    EXPECT_EQ(f.text(IDC_STATUS), "Ready");
+    EXPECT_TRUE(f.enabled(IDC_UPDATE));
+    f.window.loadImageFile((dir.path() / "missing.sbin").string());
+    f.window.loadImageFile(dir.write("notes.r01", std::string("no image here")));
+    EXPECT_EQ(f.messages,
+              (std::vector<ShownMessage>{{"Unable to open flash image", "Error", MessageIcon::Error},
+                                         {"Unrecognized flash image format", "Error", MessageIcon::Error}}));
+    EXPECT_FALSE(f.window.heldImage().image.has_value());
+    EXPECT_EQ(f.dialogsShown, 0);
+}
