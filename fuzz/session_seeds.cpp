@@ -74,6 +74,8 @@ std::vector<Script> seeds() {
         phone("gone-mid-stream", kTransmitError).good(0, kStream).add({kGoneAtWrite, 9}).good(kStream),
         phone("abort-mid-upload", kSessionAborted).good(0, kService).add({kAbortAtWrite, 3}).good(kService),
         phone("abort-mid-stream", kSessionAborted).good(0, kStream).add({kAbortAtWrite, 20}).good(kStream),
+        // The input ends with the final check's reply: Abort while the closing "Q" goes out.
+        phone("abort-on-closing-quit", kSessionAborted).good(0, kEnd - 1).reply(kCheckPassed),
     };
     for (std::size_t row = 0; row < kEnd; ++row) {
         const Row& r = kRows[row];
