@@ -74,6 +74,9 @@ std::vector<Script> seeds() {
         phone("gone-mid-stream", kTransmitError).good(0, kStream).add({kGoneAtWrite, 9}).good(kStream),
         phone("abort-mid-upload", kSessionAborted).good(0, kService).add({kAbortAtWrite, 3}).good(kService),
         phone("abort-mid-stream", kSessionAborted).good(0, kStream).add({kAbortAtWrite, 20}).good(kStream),
+        // Armed writes count from the arming read: the termination frame is the 41st, the last "Q" the 1st.
+        phone("gone-at-termination", kWrongResponse).good(0, kStream).add({kGoneAtWrite, 40}).good(kStream),
+        phone("abort-armed-past-the-end", 0).good(0, kEnd - 1).add({kAbortAtWrite, 1}).good(kEnd - 1),
         // The input ends with the final check's reply: Abort while the closing "Q" goes out.
         phone("abort-on-closing-quit", kSessionAborted).good(0, kEnd - 1).reply(kCheckPassed),
     };
