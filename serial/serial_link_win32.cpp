@@ -13,6 +13,7 @@ struct PlatformPort {
     HANDLE handle = INVALID_HANDLE_VALUE;
     HANDLE wakeEvent = nullptr;  // manual reset: signalled while an interrupt is pending
     HANDLE ioEvent = nullptr;    // manual reset: the overlapped operation in flight
+    HANDLE claim = nullptr;      // under Wine only: see claimPort
 };
 
 namespace {
@@ -77,6 +78,33 @@ DCB lineSettings(std::uint32_t speed) {
     return dcb;
 }
 
+// Windows refuses a second open of a COM port that one program holds without sharing; Wine grants it. Under
+// Wine, then, an open also takes a named one-count semaphore per device, so that at least the updater's own
+// programs find a held port "busy" as they would on Windows. A semaphore (not a mutex) because the port may
+// be closed by another thread than the one that opened it.
+bool runningUnderWine() {
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+bool claimPort(PlatformPort& port, const std::string& device) {
+    if (!runningUnderWine()) return true;
+    std::string name = "phone-updater serial port ";
+    for (char c : device) name += c == '\\' ? '/' : static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    port.claim = CreateSemaphoreA(nullptr, 1, 1, name.c_str());
+    if (port.claim != nullptr && WaitForSingleObject(port.claim, 0) == WAIT_OBJECT_0) return true;
+    if (port.claim != nullptr) CloseHandle(port.claim);
+    port.claim = nullptr;
+    return false;
+}
+
+void releasePort(PlatformPort& port) {
+    if (port.claim == nullptr) return;
+    ReleaseSemaphore(port.claim, 1, nullptr);
+    CloseHandle(port.claim);
+    port.claim = nullptr;
+}
+
 DWORD millisecondsUntil(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<DWORD>(left) : 0;
@@ -135,11 +163,16 @@ bool supportedSpeed(std::uint32_t speed) {
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
     // No sharing: a port another program holds cannot be opened, and none can open ours while we hold it.
-    const HANDLE handle = CreateFileA(devicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const std::string device = devicePath(path);
+    const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return {classifyOpenError(error), static_cast<int>(error)};
+    }
+    if (!claimPort(port, device)) {
+        CloseHandle(handle);
+        return {OpenError::Busy, ERROR_SHARING_VIOLATION};
     }
     DCB dcb = lineSettings(speed);
     COMMTIMEOUTS timeouts{};
@@ -148,6 +181,7 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     if (!SetCommState(handle, &dcb) || !SetCommTimeouts(handle, &timeouts)) {
         const DWORD error = GetLastError();
         CloseHandle(handle);
+        releasePort(port);
         return {OpenError::Settings, static_cast<int>(error)};
     }
     // Stale input only. A transmit clear would also drop what the previous open wrote and the far end has
@@ -164,6 +198,7 @@ void close(PlatformPort& port, bool discardOutput) {
     if (discardOutput) PurgeComm(port.handle, PURGE_TXABORT | PURGE_TXCLEAR);
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
+    releasePort(port);
 }
 
 bool isOpen(const PlatformPort& port) {
