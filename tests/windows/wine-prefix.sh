@@ -33,8 +33,11 @@ case "${1:-}" in
         exit 1
       fi
     done
-    # Wine's own Tahoma, so the dialog font and its base units (6 x 13 at 96 DPI) are those of Windows.
-    cp /usr/share/wine/fonts/tahoma.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    # Wine does not find its own fonts from here: copy Tahoma, which stands in for the dialogs' 8-point sans
+    # with the base units of Windows (6 x 13 at 96 DPI), and the symbol font of the caption buttons.
+    cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "MS Sans Serif" \
+      /t REG_SZ /d Tahoma /f >/dev/null 2>&1
     ;;
   cleanup)
     wineserver -k >/dev/null 2>&1 || true
