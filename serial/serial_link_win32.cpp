@@ -184,10 +184,11 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
         releasePort(port);
         return {OpenError::Settings, static_cast<int>(error)};
     }
-    // Stale input only. A transmit clear would also drop what the previous open wrote and the far end has
-    // not taken yet (the "C27" before the speed change, on a pseudo-terminal under Wine); a real port's
-    // close has drained its output already.
-    PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT);
+    // Stale input only. A fresh handle has no operation of its own to abort, and clearing (or, under Wine,
+    // aborting) the transmit side would drop what the previous open wrote and the far end has not taken
+    // yet: the "C27" just before the speed change, on a pseudo-terminal. A real port's close has drained
+    // its output already.
+    PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR);
     port.handle = handle;
     return {};
 }

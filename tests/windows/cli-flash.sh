@@ -24,7 +24,9 @@ last_line() { tail -n 1 "$work/$1.out"; }
 lines_end_with() {  # NAME LINE...: the output's last lines are exactly these
   local name=$1
   shift
-  [ "$(tail -n $# "$work/$name.out")" = "$(printf '%s\n' "$@")" ]
+  [ "$(tail -n $# "$work/$name.out")" = "$(printf '%s\n' "$@")" ] && return
+  echo "--- $name printed:" && cat "$work/$name.out" && echo "--- the phone said: $(verdict "$name")"
+  return 1
 }
 
 for model in T1x A1018s; do
@@ -50,7 +52,7 @@ background+=("$cli_pid")
 check "the stream starts" wait_for_text "$work/abort.raw" "Updating software ..." 60
 sleep 1
 start=$(ms_now)
-kill -INT "$cli_pid"
+kill -INT "$cli_pid" || true
 set +e
 wait "$cli_pid"
 abort_code=$?
@@ -81,7 +83,7 @@ check "a held port exits 1" [ "$(code busy)" = 1 ]
 check "a held port is 'Port is busy', without the hint" \
   [ "$(head -n 1 "$work/busy.out")$(grep -c Hint "$work/busy.out")" = "Error: Port is busy0" ]
 check "and says who holds it" [ "$(last_line busy)" = '\\.\COM1: the port is held by another program' ]
-kill -INT "$holder_pid"
+kill -INT "$holder_pid" || true
 set +e
 wait "$holder_pid"
 holder_code=$?
