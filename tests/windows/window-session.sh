@@ -10,7 +10,8 @@ mkdir -p "$shots"
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 background+=($!)
-wait_for_text "$work/display" "" 10 && until [ -s "$work/display" ]; do sleep 0.05; done
+deadline=$((SECONDS + 10))
+until [ -s "$work/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
 export DISPLAY=":$(cat "$work/display")"
 
 # A virtual desktop gives the window its frame and caption without a window manager.
