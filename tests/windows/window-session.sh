@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # phone-updater.exe under Wine on a virtual X display, worked by panel_driver.exe as a user would: the layout
 # and the start-up state, About, Load SW, a whole session against the simulated phone on COM1, Abort before
-# and after the phone answered, closing. Leaves screenshots in SHOTS_DIR.
+# and after the phone answered, closing. Leaves screenshots (BMP, and PNG where python3 is) in SHOTS_DIR.
 # usage: window-session.sh UPDATER.exe DRIVER.exe MAKE_SAMPLE_IMAGE SHOTS_DIR
 source "$(dirname "$0")/wine-test-lib.sh"
 updater=$1 driver=$2 make_image=$3 shots=$4
@@ -60,4 +60,5 @@ check "the phone saw the line close in the frame stream" \
   grep -q "closed the line while the phone waited at frames" <(verdict late)
 
 check "closing the window ends the program" drive close
+if command -v python3 >/dev/null; then "$(dirname "$0")/bmp-to-png" "$shots"/*.bmp; fi
 finish
