@@ -228,6 +228,7 @@ bool write(PlatformPort& port, const std::uint8_t* bytes, std::size_t count) {
             }
             if (!GetOverlappedResult(port.handle, &overlapped, &written, FALSE)) return false;
         }
+        if (written == 0) return false;  // a device that takes nothing would have us spin
         sent += written;
     }
     return true;
