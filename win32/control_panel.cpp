@@ -118,6 +118,8 @@ void lightsTick() {
 
 void iconTick() {
     SetClassLongPtrA(ui.mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(ui.artwork->icons[ui.iconFrame]));
+    // A new class icon shows in the caption only when the frame is drawn again.
+    RedrawWindow(ui.mainWindow, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
     ui.iconFrame = (ui.iconFrame + 1) % kIconFrames;
 }
 

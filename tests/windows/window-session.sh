@@ -24,7 +24,7 @@ drive() { timeout 120 wine "$driver" "desktop updater" "$@"; }
 win_path() { echo "Z:${1//\//\\}"; }
 
 check "the window opens centred, laid out as the layout says, in its start-up state" \
-  drive "origin 339 273" layout "field 1052 Ready" "field 1003 CLOSED" "field 1060" "field 1011" \
+  drive "origin 339 273" layout "lights dark" "field 1052 Ready" "field 1003 CLOSED" "field 1060" "field 1011" \
   "enabled 1051 0" "checked 1018 1" "checked 1021 0" "visible 1076 0" "visible 1060 1"
 check "About shows its pane and comes back" \
   drive "click 1053" "visible 1076 1" "visible 1078 1" "visible 1060 0" "field 1053 Data Info" \
@@ -39,7 +39,7 @@ check "Load SW shows the image's particulars and enables Update" \
 
 phone ok --model T1x --image "$work/demo.final.shex"
 check "a whole session: locked while it runs, the success box, then idle with the phone's fields" \
-  drive "click 1051" "field 1051 Abort" "enabled 1056 0" "enabled 1018 0" "field 1003 9600" \
+  drive "click 1051" "field 1051 Abort" "enabled 1056 0" "enabled 1018 0" "field 1003 9600" "lights lit" \
   "field 1058  T1x detected" "field 1003 115200" "field 1052 Updating software ..." \
   "screenshot $(win_path "$shots/streaming.bmp")" "box Success Software updated completed" \
   "field 1051 Update" "field 1003 CLOSED" "field 1004" "field 1007" "field 1052 Ready" \
