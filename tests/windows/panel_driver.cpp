@@ -177,23 +177,24 @@ bool expectOrigin(int x, int y) {
 }
 
 // The activity lights: 7 x 7 pixels at fixed places of the panel, the receive light above the send light.
-// "lit" waits until each has been seen in its colour; "dark" expects both off for a while.
+// "lit" waits until each has been seen in its colour; "dark" expects them drawn off and never lit for a while
+// (a repaint of the panel may wipe them until the next tick).
 bool expectLights(bool lit) {
     POINT receive{331, 183}, send{331, 192};  // the middle of each light
     ClientToScreen(panel, &receive);
     ClientToScreen(panel, &send);
     HDC screen = GetDC(nullptr);
-    bool green = false, red = false, other = false;
+    bool green = false, red = false, off = false;
     const auto until = Clock::now() + std::chrono::milliseconds(lit ? 10000 : 500);
     while (Clock::now() < until && !(lit && green && red)) {
         const COLORREF up = GetPixel(screen, receive.x, receive.y), down = GetPixel(screen, send.x, send.y);
         green = green || up == RGB(0, 255, 0);
         red = red || down == RGB(255, 0, 0);
-        other = other || up != RGB(0, 0, 0) || down != RGB(0, 0, 0);
+        off = off || (up == RGB(0, 0, 0) && down == RGB(0, 0, 0));
     }
     ReleaseDC(nullptr, screen);
     if (lit) return (green && red) || fail("the lights did not show the line's traffic");
-    return !other || fail("a light is lit on an idle line");
+    return (off && !green && !red) || fail("the lights are not drawn off on an idle line");
 }
 
 // The main window as it is on screen, as a 24-bit BMP.
