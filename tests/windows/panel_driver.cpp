@@ -34,7 +34,9 @@ bool waitFor(Condition condition, std::chrono::milliseconds patience = kPatience
     const auto deadline = Clock::now() + patience;
     while (!condition()) {
         if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Every look is a round trip through the Wine server and the window's thread: look at a pace that
+        // leaves the session under test its time on a busy machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
 }
@@ -191,6 +193,7 @@ bool expectLights(bool lit) {
         green = green || up == RGB(0, 255, 0);
         red = red || down == RGB(255, 0, 0);
         off = off || (up == RGB(0, 0, 0) && down == RGB(0, 0, 0));
+        Sleep(2);  // a lit light stays lit for a tick of 10 ms
     }
     ReleaseDC(nullptr, screen);
     if (lit) return (green && red) || fail("the lights did not show the line's traffic");
