@@ -1,7 +1,4 @@
 // phone-updater-cli flash --port DEVICE FILE: one update session through the terminal.
-#include <pthread.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
+#include "cli/signal_abort.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
 #include "serial/serial_link.h"
@@ -51,40 +49,6 @@ std::string whyPortFailed(const SerialLink& link) {
     return why;
 }
 
-// SIGINT and SIGTERM are taken by a thread with sigwait, so no code runs inside a signal handler; the thread
-// turns the first of them into an Abort. SIGUSR2 only wakes it up when the session ended by itself.
-class SignalAbort {
-  public:
-    explicit SignalAbort(SessionControl& control) : control_(control) {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigaddset(&set_, SIGUSR2);
-        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-        thread_ = std::thread([this] { waitForSignal(); });
-    }
-    ~SignalAbort() {
-        if (!caught_) pthread_kill(thread_.native_handle(), SIGUSR2);
-        thread_.join();
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    int caught() const { return caught_; }
-
-  private:
-    void waitForSignal() {
-        int signal = 0;
-        if (sigwait(&set_, &signal) != 0 || signal == SIGUSR2) return;
-        caught_ = signal;
-        control_.abortSession();
-    }
-
-    SessionControl& control_;
-    sigset_t set_{};
-    sigset_t previous_{};
-    std::thread thread_;
-    std::atomic<int> caught_{0};
-};
-
 }  // namespace
 
 int runFlash(const CommandArgs& args) {
@@ -104,7 +68,7 @@ int runFlash(const CommandArgs& args) {
     const FlashImage& image = loaded.read.image;
 
     const char digit = comPortDigit(flash.device);
-    TerminalPanel panel(stderr, isatty(STDERR_FILENO) == 1, digit ? digit : '1');
+    TerminalPanel panel(stderr, stderrIsTerminal(), digit ? digit : '1');
     SessionControl control(panel);
     if (!digit) control.link().setPortResolver([device = flash.device](char) { return device; });
 

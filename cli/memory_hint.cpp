@@ -1,7 +1,9 @@
 #include "cli/memory_hint.h"
 
+#if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 void adviseLargePages(std::uint8_t* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE

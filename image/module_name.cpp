@@ -110,8 +110,15 @@ std::string upperCaseName(const std::string& name) {
     return out;
 }
 
+// Windows paths separate directories with either slash; elsewhere a backslash belongs to the name.
+#ifdef _WIN32
+constexpr const char* kDirectorySeparators = "/\\";
+#else
+constexpr const char* kDirectorySeparators = "/";
+#endif
+
 std::string moduleName(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kDirectorySeparators);
     const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     // '.' never occurs inside a multi-byte UTF-8 sequence, so cutting by byte is safe for either reading.
     std::string name = " " + upperCaseName(fileName);

@@ -1,5 +1,7 @@
-// What the About pane shows besides its title.
+// The product's title (the window caption) and what the About pane shows besides its own title.
 #pragma once
+
+inline constexpr const char* kProductTitle = "Phone Flash Updater";
 
 // A few short upper-case lines; the edit box upper-cases whatever it holds anyway.
 inline constexpr const char* kCredits =

@@ -8,10 +8,9 @@
 #include <string>
 
 #include "session/session_control.h"
+#include "ui/about_text.h"
 #include "ui/control_panel.h"
 #include "ui/load_software.h"
-
-inline constexpr const char* kProductTitle = "Phone Flash Updater";
 
 class MainWindow : public QWidget {
     Q_OBJECT

@@ -1,6 +1,7 @@
 // phone-sim: a simulated phone on a pseudo-terminal, for trying the updater without a phone.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
                 options.savePath = value;
             } else if (arg == "--imei") {
                 options.imei = value;
+            } else if (arg == "--erase-ms") {
+                // How long the erase takes between its two replies (default 600).
+                options.eraseTime = std::chrono::milliseconds(std::atoi(value.c_str()));
             } else if (arg == "--fault") {
                 faults.push_back(value);  // applied once the model is known
             } else if (arg == "--boot" || arg == "--service") {

@@ -1,0 +1,22 @@
+# Cross build for 64-bit Windows with MinGW-w64 on Debian. The -posix compiler: the win32 thread model has
+# no std::thread. Everything is linked statically so the programs ship without DLLs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Test programs run under Wine on the build machine (ctest and test discovery use this).
+find_program(UPDATER_WINE NAMES wine wine64)
+if(UPDATER_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${UPDATER_WINE}")
+endif()

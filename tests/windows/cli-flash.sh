@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# phone-updater-cli.exe under Wine against the simulated phone on COM1: whole sessions on both models, a
+# wrong reply, Ctrl-C in the middle of the frame stream, a port another program holds; info and convert
+# agree with the Linux build.
+# usage: cli-flash.sh CLI.exe LINUX_CLI MAKE_SAMPLE_IMAGE   (WINEPREFIX and PHONE_SIM in the environment)
+source "$(dirname "$0")/wine-test-lib.sh"
+cli=$1 linux_cli=$2 make_image=$3
+hint="You will have to remove the battery and put it back before restarting"
+
+"$make_image" "$work/small.shex" 300
+"$make_image" "$work/large.shex" 3000  # about 10 s of frames at the line rate
+
+flash() {  # flash NAME ARGS...: the CLI's stderr to $work/NAME.out, its exit code to $work/NAME.code
+  local name=$1
+  shift
+  set +e
+  timeout 120 wine "$cli" flash "$@" 2>"$work/$name.raw" >/dev/null
+  echo $? >"$work/$name.code"
+  tr -d '\r' <"$work/$name.raw" >"$work/$name.out"  # the console's line ends
+  set -e
+}
+code() { cat "$work/$1.code"; }
+last_line() { tail -n 1 "$work/$1.out"; }
+lines_end_with() {  # NAME LINE...: the output's last lines are exactly these
+  local name=$1
+  shift
+  [ "$(tail -n $# "$work/$name.out")" = "$(printf '%s\n' "$@")" ] && return
+  echo "--- $name printed:" && cat "$work/$name.out" && echo "--- the phone said: $(verdict "$name")"
+  return 1
+}
+
+for model in T1x A1018s; do
+  phone "ok-$model" --model "$model" --image "$work/small.shex" --no-throttle
+  flash "ok-$model" --port COM1 "$work/small.shex"
+  check "$model: a whole session exits 0" [ "$(code "ok-$model")" = 0 ]
+  check "$model: it ends with the success message" \
+    [ "$(last_line "ok-$model")" = "Success: Software updated completed" ]
+  check "$model: the phone checked every byte" grep -q "success: 300 frames" <(verdict "ok-$model")
+done
+
+phone wrong --model A1018s --image "$work/small.shex" --no-throttle --fault wrong:imei
+flash wrong --port com1 "$work/small.shex"
+check "a wrong reply exits 2" [ "$(code wrong)" = 2 ]
+check "a wrong reply shows the message, then the hint" \
+  lines_end_with wrong "Reading IMEI ..." "Error: Wrong responce" "Hint: $hint" "Link: CLOSED" "Ready"
+
+# Ctrl-C: Wine turns SIGINT into the console's Ctrl-C event.
+phone abort --model T1x --image "$work/large.shex" --save "$work/received.sbin"
+wine "$cli" flash --port COM1 "$work/large.shex" 2>"$work/abort.raw" >/dev/null &
+cli_pid=$!
+background+=("$cli_pid")
+check "the stream starts" wait_for_text "$work/abort.raw" "Updating software ..." 60
+sleep 1
+start=$(ms_now)
+kill -INT "$cli_pid" || true
+set +e
+wait "$cli_pid"
+abort_code=$?
+set -e
+latency=$(($(ms_now) - start))
+tr -d '\r' <"$work/abort.raw" >"$work/abort.out"
+echo "Ctrl-C to exit: $latency ms"
+check "Ctrl-C exits 130" [ "$abort_code" = 130 ]
+check "Ctrl-C ends the run at once ($latency ms)" [ "$latency" -lt 2000 ]
+check "Ctrl-C after detection shows the abort hint" lines_end_with abort "Abort: $hint" "Link: CLOSED" "Ready"
+check "the phone saw the line close in the frame stream" \
+  grep -q "closed the line while the phone waited at frames" <(verdict abort)
+wine "$cli" convert "$work/large.shex" "$work/large.sbin" >/dev/null
+received=$(stat -c %s "$work/received.sbin")
+header=$(($(od -An -tu1 -j2 -N1 "$work/large.sbin") + 3))  # the phone keeps the frames after the header
+check "what the phone got ($received bytes) is the image's frames, cut clean" \
+  cmp -s -n "$received" "$work/received.sbin" "$work/large.sbin" 0 "$header"
+check "the stream was cut short" [ "$received" -lt $(($(stat -c %s "$work/large.sbin") - header)) ]
+
+# Another program holds COM1: a first run waiting for a phone that never announces itself.
+phone held --model T1x --image "$work/small.shex" --fault silent:power-on
+wine "$cli" flash --port COM1 "$work/small.shex" 2>"$work/holder.out" >/dev/null &
+holder_pid=$!
+background+=("$holder_pid")
+check "the first run holds the port" wait_for_text "$work/holder.out" "Power ON the phone ..." 30
+flash busy --port COM1 "$work/small.shex"
+check "a held port exits 1" [ "$(code busy)" = 1 ]
+check "a held port is 'Port is busy', without the hint" \
+  [ "$(head -n 1 "$work/busy.out")$(grep -c Hint "$work/busy.out")" = "Error: Port is busy0" ]
+check "and says who holds it" [ "$(last_line busy)" = '\\.\COM1: the port is held by another program' ]
+kill -INT "$holder_pid" || true
+set +e
+wait "$holder_pid"
+holder_code=$?
+set -e
+check "Ctrl-C before detection exits 130 without the hint" \
+  [ "$holder_code/$(grep -c Hint "$work/holder.out")" = "130/0" ]
+
+# The file side: the same particulars as the Linux build, and a replaced output file.
+check "info --json matches the Linux build" \
+  [ "$(wine "$cli" info --json "$work/small.shex" | tr -d '\r')" = "$("$linux_cli" info --json "$work/small.shex")" ]
+echo "stale" >"$work/out.sbin"
+wine "$cli" convert "$work/small.shex" "$work/out.sbin" >/dev/null
+"$linux_cli" convert "$work/small.shex" "$work/linux.sbin" >/dev/null
+check "convert replaces OUT with the Linux build's bytes" cmp -s "$work/out.sbin" "$work/linux.sbin"
+check "convert leaves no temporary file" [ "$(ls "$work" | grep -c '^upd')" = 0 ]
+
+finish

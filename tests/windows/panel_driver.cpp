@@ -1,0 +1,292 @@
+// Drives the Win32 window from a second program, as a user would: reads fields, clicks buttons, answers the
+// open dialog and the message boxes. Each argument is one step; the first step that fails ends the run with
+// exit code 1 and says why. Fields and boxes are waited for (the session runs on its own).
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/about_text.h"
+#include "ui/dialog_units.h"
+#include "ui/load_command.h"
+#include "ui/panel_layout.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(60);  // a whole session at the line rate fits in it
+
+HWND mainWindow = nullptr;
+HWND panel = nullptr;
+std::string failure;
+
+bool fail(const std::string& why) {
+    failure = why;
+    return false;
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds patience = kPatience) {
+    const auto deadline = Clock::now() + patience;
+    while (!condition()) {
+        if (Clock::now() > deadline) return false;
+        // Every look is a round trip through the Wine server and the window's thread: look at a pace that
+        // leaves the session under test its time on a busy machine.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::string textOf(HWND window) {
+    char text[1024] = "";
+    // WM_GETTEXT, not GetWindowText: the latter does not read controls of another process.
+    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::string className(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The visible top-level dialog of the updater's process with this caption (message box, open dialog).
+HWND findDialog(const std::string& caption) {
+    struct Search {
+        const std::string& caption;
+        HWND found;
+    } search{caption, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0, ours = 0;
+            GetWindowThreadProcessId(window, &owner);
+            GetWindowThreadProcessId(mainWindow, &ours);
+            if (owner == ours && IsWindowVisible(window) && className(window) == "#32770" &&
+                textOf(window) == s.caption)
+                s.found = window;
+            return s.found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A message box's text is its longest static text; its one button is OK.
+bool answerBox(const std::string& caption, const std::string& expected) {
+    HWND box = nullptr;
+    if (!waitFor([&] { return (box = findDialog(caption)) != nullptr; }))
+        return fail("no message box \"" + caption + "\"");
+    std::string text;
+    HWND button = nullptr;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (className(child) == "Static" && textOf(child).size() > text.size()) text = textOf(child);
+        if (className(child) == "Button") button = child;
+    }
+    if (text != expected) return fail("box \"" + caption + "\" says \"" + text + "\"");
+    PostMessageA(button, BM_CLICK, 0, 0);
+    return waitFor([&] { return !IsWindow(box); }) || fail("box \"" + caption + "\" stays up");
+}
+
+bool noBox(const std::string& caption, int milliseconds) {
+    const bool appeared =
+        waitFor([&] { return findDialog(caption) != nullptr; }, std::chrono::milliseconds(milliseconds));
+    return !appeared || fail("unexpected message box \"" + caption + "\"");
+}
+
+// Types the path into the open dialog's name field and presses Open.
+bool openFile(const std::string& path) {
+    HWND dialog = nullptr;
+    if (!waitFor([&] { return (dialog = findDialog(kOpenDialogTitle)) != nullptr; }))
+        return fail("no open dialog");
+    HWND name = GetDlgItem(dialog, 0x47C);  // the file-name box of the explorer-style dialog
+    if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr)) name = edit;
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    return waitFor([&] { return !IsWindow(dialog); }) || fail("the open dialog stays up");
+}
+
+bool expectField(int id, const std::string& expected) {
+    std::string last;
+    if (waitFor([&] { return (last = textOf(GetDlgItem(panel, id))) == expected; })) return true;
+    return fail("control " + std::to_string(id) + " shows \"" + last + "\", not \"" + expected + "\"");
+}
+
+bool expectState(const std::string& what, int id, bool expected) {
+    HWND control = GetDlgItem(panel, id);
+    const auto state = [&] {
+        if (what == "enabled") return IsWindowEnabled(control) != 0;
+        if (what == "visible") return (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0;
+        return SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+    return waitFor([&] { return state() == expected; }, std::chrono::seconds(5)) ||
+           fail("control " + std::to_string(id) + " is not " + (expected ? "" : "un") + what);
+}
+
+std::string rectText(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) +
+           "x" + std::to_string(r.bottom - r.top);
+}
+
+// Every control of the layout is there, of its kind, where the layout puts it in dialog units, with its
+// sunken edge where it should have one.
+bool checkLayout() {
+    int count = 0;
+    for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        ++count;
+    if (count != static_cast<int>(panelLayout().size()))
+        return fail("the panel has " + std::to_string(count) + " controls");
+    POINT origin{0, 0};
+    ClientToScreen(panel, &origin);
+    for (const ControlSpec& spec : panelLayout()) {
+        HWND control = GetDlgItem(panel, spec.id);
+        const std::string where = "control " + std::to_string(spec.id);
+        if (control == nullptr) return fail(where + " is missing");
+        static const char* const kClasses[] = {"Static", "Button", "msctls_progress32",
+                                               "Button", "Button", "Edit"};
+        if (className(control) != kClasses[static_cast<int>(spec.kind)])
+            return fail(where + " is a " + className(control));
+        // The dialog font's base units at 96 DPI, as on Windows; the dialog manager converts position and
+        // size each on its own (MapDialogRect would convert edges, and reads no other process anyway).
+        const int left = dialogUnitsToPixelsX(spec.x), top = dialogUnitsToPixelsY(spec.y);
+        const RECT expected{left, top, left + dialogUnitsToPixelsX(spec.width),
+                            top + dialogUnitsToPixelsY(spec.height)};
+        RECT actual;
+        GetWindowRect(control, &actual);
+        OffsetRect(&actual, -origin.x, -origin.y);
+        if (!EqualRect(&expected, &actual))
+            return fail(where + " is at " + rectText(actual) + ", not at " + rectText(expected));
+        const bool edge = (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_STATICEDGE) != 0;
+        if (edge != ((spec.style & kEdge) != 0)) return fail(where + " has the wrong edge");
+        if (textOf(control) != spec.caption && spec.caption[0] != '\0')
+            return fail(where + " has the wrong caption");
+    }
+    return true;
+}
+
+bool expectOrigin(int x, int y) {
+    RECT frame;
+    GetWindowRect(mainWindow, &frame);
+    if (frame.left == x && frame.top == y && frame.right - frame.left == kOuterWidth &&
+        frame.bottom - frame.top == kOuterHeight)
+        return true;
+    return fail("the window is at " + std::to_string(frame.left) + "," + std::to_string(frame.top) +
+                " size " + std::to_string(frame.right - frame.left) + "x" +
+                std::to_string(frame.bottom - frame.top));
+}
+
+// The activity lights: 7 x 7 pixels at fixed places of the panel, the receive light above the send light.
+// "lit" waits until each has been seen in its colour; "dark" expects them drawn off and never lit for a while
+// (a repaint of the panel may wipe them until the next tick).
+bool expectLights(bool lit) {
+    POINT receive{331, 183}, send{331, 192};  // the middle of each light
+    ClientToScreen(panel, &receive);
+    ClientToScreen(panel, &send);
+    HDC screen = GetDC(nullptr);
+    bool green = false, red = false, off = false;
+    const auto until = Clock::now() + std::chrono::milliseconds(lit ? 10000 : 500);
+    while (Clock::now() < until && !(lit && green && red)) {
+        const COLORREF up = GetPixel(screen, receive.x, receive.y), down = GetPixel(screen, send.x, send.y);
+        green = green || up == RGB(0, 255, 0);
+        red = red || down == RGB(255, 0, 0);
+        off = off || (up == RGB(0, 0, 0) && down == RGB(0, 0, 0));
+        Sleep(2);  // a lit light stays lit for a tick of 10 ms
+    }
+    ReleaseDC(nullptr, screen);
+    if (lit) return (green && red) || fail("the lights did not show the line's traffic");
+    return (off && !green && !red) || fail("the lights are not drawn off on an idle line");
+}
+
+// The main window as it is on screen, as a 24-bit BMP.
+bool screenshot(const std::string& path) {
+    RECT frame;
+    GetWindowRect(mainWindow, &frame);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    HDC screen = GetDC(nullptr);
+    HDC copy = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+    BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<char> pixels(static_cast<std::size_t>((width * 3 + 3) / 4 * 4 * height));
+    GetDIBits(copy, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof file + sizeof info + pixels.size()), 0, 0,
+                          sizeof file + sizeof info};
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    const bool written = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                         std::fwrite(&info, sizeof info, 1, out) == 1 &&
+                         std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
+    if (out != nullptr) std::fclose(out);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
+    ReleaseDC(nullptr, screen);
+    return written || fail("cannot write " + path);
+}
+
+bool step(const std::vector<std::string>& w) {
+    const auto id = [&](std::size_t i) { return std::atoi(w.at(i).c_str()); };
+    const std::string& verb = w.at(0);
+    if (verb == "field") return expectField(id(1), w.size() > 2 ? w[2] : "");
+    if (verb == "enabled" || verb == "visible" || verb == "checked")
+        return expectState(verb, id(1), id(2) != 0);
+    if (verb == "click")
+        return PostMessageA(GetDlgItem(panel, id(1)), BM_CLICK, 0, 0) != 0 || fail("no control");
+    if (verb == "box") return answerBox(w.at(1), w.at(2));
+    if (verb == "no-box") return noBox(w.at(1), id(2));
+    if (verb == "open") return openFile(w.at(1));
+    if (verb == "layout") return checkLayout();
+    if (verb == "origin") return expectOrigin(id(1), id(2));
+    if (verb == "lights") return expectLights(w.at(1) == "lit");
+    if (verb == "screenshot") return screenshot(w.at(1));
+    if (verb == "sleep") return Sleep(static_cast<DWORD>(id(1))), true;
+    if (verb == "close") {
+        PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+        return waitFor([] { return !IsWindow(mainWindow); }) || fail("the window stays open");
+    }
+    return fail("unknown step " + verb);
+}
+
+// "field 1052 Ready" -> {"field", "1052", "Ready"}: the text is the rest of the step, spaces and all.
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    const bool hasText = text.rfind("field ", 0) == 0 || text.rfind("box ", 0) == 0;
+    while (start <= text.size() && out.size() < (hasText ? 2u : 9u)) {
+        const std::size_t space = text.find(' ', start);
+        out.push_back(text.substr(start, space - start));
+        if (space == std::string::npos) return out;
+        start = space + 1;
+    }
+    out.push_back(text.substr(start));
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The window runs on a desktop of its own (a virtual desktop under Wine): join it to see it.
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]).rfind("desktop ", 0) == 0) {
+        HDESK desktop = OpenDesktopA(argv[1] + 8, 0, FALSE, GENERIC_ALL);
+        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "panel_driver: cannot join the desktop \"%s\"\n", argv[1] + 8);
+            return 1;
+        }
+        first = 2;
+    }
+    if (!waitFor([] { return (mainWindow = FindWindowA(nullptr, kProductTitle)) != nullptr; })) {
+        std::fprintf(stderr, "panel_driver: no window \"%s\"\n", kProductTitle);
+        return 1;
+    }
+    panel = FindWindowExA(mainWindow, nullptr, "#32770", nullptr);
+    for (int i = first; i < argc; ++i) {
+        if (!step(words(argv[i]))) {
+            std::fprintf(stderr, "panel_driver: step \"%s\" failed: %s\n", argv[i], failure.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,58 @@
+# Sourced by the Wine tests: the simulated phone on the pseudo-terminal behind COM1, waiting, and checks
+# that count failures. Needs WINEPREFIX (made by wine-prefix.sh setup) and PHONE_SIM (the Linux phone-sim).
+set -euo pipefail
+: "${WINEPREFIX:?}" "${PHONE_SIM:?}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver -p20 >/dev/null 2>&1 || true  # the run's server; already running when an earlier test started it
+
+com1="$WINEPREFIX.ports/com1"  # the symlink COM1 maps to; each phone points it at its own pseudo-terminal
+work=$(mktemp -d)
+failures=0
+background=()
+cleanup() {
+  for pid in "${background[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check DESCRIPTION COMMAND...: runs the command, reports and counts the outcome
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+
+# phone NAME ARGS...: a simulated phone on COM1 for one session; its report goes to $work/NAME.sim.
+phone() {
+  local name=$1
+  shift
+  rm -f "$com1"
+  # The erase's two replies come 2 s apart instead of 0.6 s: every call through Wine is a round trip to its
+  # server, and on a busy machine the read window that took the first reply can end (and purge the line)
+  # more than 0.6 s later, so the second reply was lost (seen at load average 17). The reply rule itself is
+  # what the test is about, not the scheduling of a shared machine.
+  "$PHONE_SIM" --link "$com1" --erase-ms 2000 "$@" >"$work/$name.sim" 2>&1 &
+  sim_pid=$!
+  background+=("$sim_pid")
+  wait_for_text "$work/$name.sim" "waiting for the updater" 10
+}
+
+# The phone's verdict on its session, once it has ended.
+verdict() {
+  local name=$1 deadline=$((SECONDS + 30))
+  while [ "$(wc -l <"$work/$name.sim")" -lt 2 ] && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+  sed -n 2p "$work/$name.sim"
+}
+
+wait_for_text() {  # FILE TEXT SECONDS
+  local deadline=$((SECONDS + $3))
+  until grep -qF -- "$2" "$1" 2>/dev/null; do
+    [ $SECONDS -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+ms_now() { date +%s%3N; }
+
+finish() {
+  echo "$failures failed"
+  [ "$failures" -eq 0 ]
+}

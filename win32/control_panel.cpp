@@ -1,0 +1,240 @@
+#include "win32/control_panel.h"
+
+#include <commctrl.h>
+
+#include <memory>
+#include <optional>
+
+#include "serial/activity_flags.h"
+#include "session/session_constants.h"
+#include "session/session_control.h"
+#include "ui/about_text.h"
+#include "ui/clock_counter.h"
+#include "ui/load_command.h"
+#include "win32/open_file.h"
+#include "win32/resource_ids.h"
+#include "win32/ui_thread_calls.h"
+
+namespace {
+
+enum TimerId : UINT_PTR { kClockTimer = 0, kLightsTimer = 1, kIconTimer = 2 };
+
+// Fixed pixels of the two activity lights at the right end of the bottom row, and the strip's cells.
+constexpr int kLightSize = 7;
+constexpr int kLightX = 328;
+constexpr int kReceiveLightY = 180;
+constexpr int kSendLightY = 189;
+constexpr int kOffCell = 0;
+constexpr int kReceiveCell = 7;
+constexpr int kSendCell = 14;
+
+constexpr int kAboutPane[] = {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP};
+constexpr int kAboutCovers[] = {IDC_MODULE_LABEL, IDC_MODULE, IDC_FORMAT};
+constexpr int kValueFontControls[] = {IDC_MODULE,      IDC_FORMAT,  IDC_VERSION,   IDC_DUMPSIZE,
+                                      IDC_CRC,         IDC_PHONE,   IDC_IMEI,      IDC_FRAMESSENT,
+                                      IDC_FRAMESTOTAL, IDC_TIME,    IDC_LINKSTATE, IDC_LOADER,
+                                      IDC_ABOUTTITLE,  IDC_CREDITS, IDC_BUILDSTAMP};
+
+// The program's user-interface state: one panel per process, alive until the process ends.
+struct PanelState {
+    const PanelArtwork* artwork = nullptr;
+    HWND mainWindow = nullptr;
+    HWND panel = nullptr;
+    HFONT valueFont = nullptr;
+    HDC lights = nullptr;  // off-screen surface holding the strip
+    bool aboutShown = false;
+    ClockCounter clock;
+    int iconFrame = 0;
+    Win32Panel operations;
+    UiThreadCalls calls;
+    HeldImage held;  // before the session, which reads it: destroyed after it
+    std::unique_ptr<SessionControl> session;
+};
+PanelState ui;
+
+void initialisePanel(HWND panel) {
+    ui.panel = panel;
+    ui.operations.attach(panel);
+    ui.calls.setPanel(panel);
+    // The session control locates the loader payloads as it is made: before anything else.
+    ui.session = std::make_unique<SessionControl>(ui.operations, ui.calls.executor());
+    CheckDlgButton(panel, IDC_COM1, BST_CHECKED);
+    // The edit box wants CR LF line ends.
+    std::string credits;
+    for (const char* c = kCredits; *c != '\0'; ++c)
+        credits += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
+    SetDlgItemTextA(panel, IDC_CREDITS, credits.c_str());
+    SetDlgItemTextA(panel, IDC_BUILDSTAMP, kBuildStamp);
+    // Cells 6 pixels wide rather than the terminal face's 8, as in the Qt window: 8 would cut " 1999999
+    // bytes" and "SAPP CXC1320633" at their fields' edges.
+    ui.valueFont = CreateFontA(10, 6, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, OEM_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Terminal");
+    for (int id : kValueFontControls)
+        SendDlgItemMessageA(panel, id, WM_SETFONT, reinterpret_cast<WPARAM>(ui.valueFont), TRUE);
+    for (int id : kAboutPane) ShowWindow(GetDlgItem(panel, id), SW_HIDE);
+    ui.operations.clearImageFields();
+    SetTimer(panel, kClockTimer, kClockIntervalMs, nullptr);
+    SetTimer(panel, kLightsTimer, kLightsIntervalMs, nullptr);
+    SetTimer(panel, kIconTimer, kIconIntervalMs, nullptr);
+    HDC screen = GetDC(panel);
+    ui.lights = CreateCompatibleDC(screen);
+    ReleaseDC(panel, screen);
+    SelectObject(ui.lights, ui.artwork->ledStrip);
+}
+
+void toggleAbout() {
+    const bool show = !ui.aboutShown;
+    for (int id : kAboutPane) ui.operations.setControlVisible(id, show);
+    for (int id : kAboutCovers) ui.operations.setControlVisible(id, !show);
+    ui.aboutShown = show;
+    ui.operations.setFieldText(IDC_ABOUT, show ? "Data Info" : "About");
+    ui.operations.redrawPanel();
+}
+
+void updatePressed() {
+    SessionControl& session = *ui.session;
+    if (session.running()) {
+        ui.calls.stopCalls();
+        session.abortSession();
+        ui.calls.resumeCalls();
+    } else if (ui.held.image) {
+        session.startSession(*ui.held.image);
+    }
+}
+
+void clockTick() {
+    if (std::optional<std::string> text = ui.clock.tick(ui.session->state().clockRunning))
+        SetDlgItemTextA(ui.panel, IDC_TIME, text->c_str());
+}
+
+void lightsTick() {
+    HDC panel = GetDC(ui.panel);
+    const int receive = activityFlags.rxSeen.exchange(false) ? kReceiveCell : kOffCell;
+    const int send = activityFlags.txSeen.exchange(false) ? kSendCell : kOffCell;
+    BitBlt(panel, kLightX, kReceiveLightY, kLightSize, kLightSize, ui.lights, receive, 0, SRCCOPY);
+    BitBlt(panel, kLightX, kSendLightY, kLightSize, kLightSize, ui.lights, send, 0, SRCCOPY);
+    ReleaseDC(ui.panel, panel);
+}
+
+void iconTick() {
+    SetClassLongPtrA(ui.mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(ui.artwork->icons[ui.iconFrame]));
+    // A new class icon shows in the caption only when the frame is drawn again.
+    RedrawWindow(ui.mainWindow, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+    ui.iconFrame = (ui.iconFrame + 1) % kIconFrames;
+}
+
+INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            initialisePanel(panel);
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_UPDATE:
+                    updatePressed();
+                    break;
+                case IDC_ABOUT:
+                    toggleAbout();
+                    break;
+                case IDC_LOADSW:
+                    loadSoftware(ui.operations, ui.held, platformOpenFile(ui.mainWindow));
+                    break;
+            }
+            return TRUE;
+        case WM_TIMER:
+            switch (wParam) {
+                case kClockTimer:
+                    clockTick();
+                    break;
+                case kLightsTimer:
+                    lightsTick();
+                    break;
+                case kIconTimer:
+                    iconTick();
+                    break;
+            }
+            return TRUE;
+        case kRunPanelCall:
+            UiThreadCalls::run(lParam);
+            return TRUE;
+        case WM_CLOSE:
+            DestroyWindow(panel);
+            return TRUE;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return TRUE;
+    }
+    return FALSE;  // the dialog manager's own handling
+}
+
+}  // namespace
+
+void Win32Panel::setStatus(const std::string& text) {
+    SetWindowTextA(item(IDC_STATUS), text.c_str());
+    InvalidateRect(item(IDC_STATUS), nullptr, TRUE);
+}
+
+void Win32Panel::setFieldText(int control, const std::string& text) {
+    SetDlgItemTextA(panel_, control, text.c_str());
+}
+
+void Win32Panel::clearImageFields() {
+    for (int id : {IDC_MODULE, IDC_FORMAT, IDC_DUMPSIZE, IDC_CRC, IDC_VERSION, IDC_PHONE, IDC_IMEI})
+        setFieldText(id, "");
+    setFieldText(IDC_STATUS, session::kStatusReady);
+    setFieldText(IDC_FRAMESSENT, "");
+    setFieldText(IDC_LINKSTATE, session::kLinkClosed);
+    setFieldText(IDC_LOADER, "");
+    setControlEnabled(IDC_UPDATE, false);
+}
+
+// The whole range: counts past 65,535 (a large image's frames) keep their proportion.
+void Win32Panel::progressStart(std::uint32_t range) {
+    SendMessageA(item(IDC_PROGRESS), PBM_SETRANGE32, 0, static_cast<LPARAM>(range));
+    SendMessageA(item(IDC_PROGRESS), PBM_SETSTEP, 1, 0);
+    SendMessageA(item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+}
+
+void Win32Panel::progressStep() {
+    SendMessageA(item(IDC_PROGRESS), PBM_STEPIT, 0, 0);  // past the top the bar starts over
+}
+
+void Win32Panel::progressReset() {
+    SendMessageA(item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+}
+
+void Win32Panel::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    MessageBoxA(panel_, text.c_str(), caption.c_str(),
+                MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : 0));
+}
+
+char Win32Panel::selectedPortDigit() {
+    if (IsDlgButtonChecked(panel_, IDC_COM1) != BST_UNCHECKED) return '1';
+    if (IsDlgButtonChecked(panel_, IDC_COM2) != BST_UNCHECKED) return '2';
+    if (IsDlgButtonChecked(panel_, IDC_COM3) != BST_UNCHECKED) return '3';
+    return '4';
+}
+
+void Win32Panel::setControlEnabled(int control, bool enabled) {
+    EnableWindow(item(control), enabled ? TRUE : FALSE);
+}
+
+void Win32Panel::setControlVisible(int control, bool visible) {
+    ShowWindow(item(control), visible ? SW_SHOW : SW_HIDE);
+}
+
+void Win32Panel::redrawPanel() {
+    InvalidateRect(panel_, nullptr, TRUE);
+}
+
+HWND createControlPanel(HINSTANCE instance, HWND mainWindow, const PanelArtwork& artwork) {
+    ui.artwork = &artwork;
+    ui.mainWindow = mainWindow;
+    return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PANEL), mainWindow, panelProcedure, 0);
+}
+
+void shutDownSession() {
+    if (!ui.session) return;
+    ui.calls.stopCalls();
+    ui.session->shutdown();
+}
