@@ -13,16 +13,10 @@ int main(int argc, char** argv) {
         return 64;
     }
     const Bytes good = image(4, "CXC123456");
-    Bytes truncated = good;
-    truncated.resize(truncated.size() - 3);
-    const struct {
-        const char* name;
-        Bytes bytes;
-    } seeds[] = {
+    const std::pair<const char*, Bytes> seeds[] = {
         {"sbin", good},
         {"sbin-bad-checksum", image(4, "CXC123456", 16, false)},
-        {"sbin-truncated", truncated},
-        {"shex-lf", toShex(good, "\n")},
+        {"sbin-truncated", cut(good, 3)},
         {"shex-crlf", toShex(good)},
         {"shex-lower", toShex(good, "\n", true)},
         {"shex-wide", toShex(good, std::string(2100, ' ') + "\n")},

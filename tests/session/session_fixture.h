@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <deque>
-#include <future>
 #include <thread>
 
 #include "session/session_control.h"
@@ -17,9 +15,9 @@ namespace session_test {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 using sample::Bytes;
+using sample::operator+;
 
-// Records every panel call as one line of text, in order, with the thread it ran on. Thread-safe; progress is
-// tracked like the window's bar.
+// Records every panel call as one line of text, in order. Thread-safe: the worker calls it directly.
 class RecordingPanel : public Panel {
   public:
     void setStatus(const std::string& text) override { add("status " + text); }
@@ -27,15 +25,9 @@ class RecordingPanel : public Panel {
         add("field " + std::to_string(id) + " '" + text + "'");
     }
     void clearImageFields() override { add("clearImageFields"); }
-    void progressStart(std::uint32_t range) override {
-        add("progressStart " + std::to_string(range), [&] { range_ = range, position_ = 0; });
-    }
-    void progressStep() override {
-        add("progressStep", [&] { wraps_ += (position_ = position_ + 1 > range_ ? 0 : position_ + 1) == 0; });
-    }
-    void progressReset() override {
-        add("progressReset", [&] { position_ = 0; });
-    }
+    void progressStart(std::uint32_t range) override { add("progressStart " + std::to_string(range)); }
+    void progressStep() override { add("progressStep"); }
+    void progressReset() override { add("progressReset"); }
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
         add("message " + caption + (icon == MessageIcon::Error ? " (error) " : " (none) ") + text);
     }
@@ -56,14 +48,6 @@ class RecordingPanel : public Panel {
         return calls_;
     }
     std::size_t size() const { return calls().size(); }
-    unsigned wraps() const {
-        std::lock_guard lock(mutex_);
-        return wraps_;
-    }
-    std::vector<std::thread::id> threads() const {
-        std::lock_guard lock(mutex_);
-        return threads_;
-    }
     // Waits until a line recorded at index `from` or later equals `line`.
     bool waitFor(const std::string& line, std::chrono::milliseconds timeout, std::size_t from = 0) {
         std::unique_lock lock(mutex_);
@@ -73,80 +57,25 @@ class RecordingPanel : public Panel {
     }
 
   private:
-    void add(std::string line, const std::function<void()>& also = {}) {
+    void add(std::string line) {
         std::lock_guard lock(mutex_);
-        if (also) also();
         calls_.push_back(std::move(line));
-        threads_.push_back(std::this_thread::get_id());
         changed_.notify_all();
     }
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     Lines calls_;
-    std::vector<std::thread::id> threads_;
-    std::uint32_t range_ = 0, position_ = 0;
-    unsigned wraps_ = 0;
 };
 
-// A panel thread that runs posted closures in order, like a window's event loop; it can be held busy.
-class TestExecutor {
-  public:
-    TestExecutor() : thread_([this] { loop(); }) {}
-    ~TestExecutor() {
-        post({});
-        thread_.join();
-    }
-    UiExecutor executor() {
-        return [this](std::function<void()> f) { post(std::move(f)); };
-    }
-    void run(const std::function<void()>& f) {  // on the panel thread, waiting for it
-        std::promise<void> done;
-        post([&] { f(), done.set_value(); });
-        done.get_future().wait();
-    }
-    void pause(bool paused) {
-        std::lock_guard lock(mutex_);
-        paused_ = paused;
-        changed_.notify_all();
-    }
-    std::thread::id id() const { return thread_.get_id(); }
+inline const std::string kHint = "You will have to remove the battery and put it back before restarting";
 
-  private:
-    void post(std::function<void()> f) {  // an empty closure stops the loop
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(f));
-        changed_.notify_all();
-    }
-    void loop() {
-        for (std::unique_lock lock(mutex_);;) {
-            changed_.wait(lock, [&] { return !paused_ && !queue_.empty(); });
-            auto f = std::move(queue_.front());
-            queue_.pop_front();
-            if (!f) return;
-            lock.unlock();
-            f();
-            lock.lock();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> queue_;
-    bool paused_ = false;
-    std::thread thread_;
-};
-
-inline const std::string kHint = kBatteryHint;
-
-inline Lines startLines() {
-    return {"field 1051 'Abort'", "enable 1056 off", "enable 1018 off", "enable 1019 off",
-            "enable 1020 off",    "enable 1021 off", "progressReset",   "redraw"};
-}
-
-inline Lines idleLines() {
-    return {"progressReset",       "field 1051 'Update'", "enable 1056 on", "enable 1018 on",
-            "enable 1019 on",      "enable 1020 on",      "enable 1021 on", "field 1007 ''",
-            "field 1003 'CLOSED'", "field 1004 ''",       "status Ready",   "redraw"};
+// Lines written as one text, separated by `separator`.
+inline Lines split(const std::string& text, char separator = '|') {
+    Lines lines;
+    for (std::size_t at = 0, end; at <= text.size(); at = end + 1)
+        lines.push_back(text.substr(at, (end = std::min(text.find(separator, at), text.size())) - at));
+    return lines;
 }
 
 inline Lines operator+(Lines left, const Lines& right) {
@@ -154,37 +83,44 @@ inline Lines operator+(Lines left, const Lines& right) {
     return left;
 }
 
+inline Lines startLines() {
+    return split(
+        "field 1051 'Abort'|enable 1056 off|enable 1018 off|enable 1019 off|enable 1020 off|"
+        "enable 1021 off|progressReset|redraw");
+}
+
+inline Lines idleLines() {
+    return split(
+        "progressReset|field 1051 'Update'|enable 1056 on|enable 1018 on|enable 1019 on|enable 1020 on|"
+        "enable 1021 on|field 1007 ''|field 1003 'CLOSED'|field 1004 ''|status Ready|redraw");
+}
+
 // Up to the power-on wait.
 inline Lines openingLines() {
-    return startLines() + Lines{"field 1058 ''",     "field 1002 ''",     "field 1008 ''",
-                                "selectedPortDigit", "field 1003 '9600'", "status Power ON the phone ..."};
+    return startLines() + split(
+                              "field 1058 ''|field 1002 ''|field 1008 ''|selectedPortDigit|field 1003 '9600'|"
+                              "status Power ON the phone ...");
 }
 
 // The whole panel transcript of a successful session.
 inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::string& imei) {
-    Lines t = openingLines() + Lines{a1018s ? "field 1058 ' A1018s detected'" : "field 1058 ' T1x detected'",
-                                     "status Entering boot mode ...", "status Waiting for handshake ...",
-                                     "status Sending boot appliation ...", "progressStart 57"};
+    Lines t =
+        openingLines() + split(std::string("field 1058 ' ") + (a1018s ? "A1018s" : "T1x") +
+                               " detected'|status Entering boot mode ...|status Waiting for handshake ...|"
+                               "status Sending boot appliation ...|progressStart 57");
     t.insert(t.end(), 58, "progressStep");
-    t = t + Lines{"progressReset",
-                  "field 1004 'BOOT CXC132611'",
-                  "status Changing baud rate ...",
-                  "field 1003 '115200'",
-                  "status Sending service application ...",
-                  "progressStart 135"};
+    t = t + split(
+                "progressReset|field 1004 'BOOT CXC132611'|status Changing baud rate ...|field 1003 '115200'|"
+                "status Sending service application ...|progressStart 135");
     t.insert(t.end(), 136, "progressStep");
-    t = t + Lines{"progressReset",
-                  "field 1004 'SAPP CXC1320633'",
-                  "status Reading IMEI ...",
-                  "field 1002 '" + imei + "'",
-                  "status Erasing flash ...",
-                  "status Blank checking ...",
-                  "status Updating software ...",
-                  "progressStart " + std::to_string(frames)};
+    t = t + split("progressReset|field 1004 'SAPP CXC1320633'|status Reading IMEI ...|field 1002 '" + imei +
+                  "'|status Erasing flash ...|status Blank checking ...|status Updating software ...|"
+                  "progressStart " +
+                  std::to_string(frames));
     for (std::int32_t k = 1; k <= frames; ++k)
         t = t + Lines{"field 1007 '" + std::to_string(k) + "'", "progressStep"};
-    return t + Lines{"progressReset", "status Formating EEPROM ...", "status CRC checking ..."} +
-           idleLines() + Lines{"message Success (none) Software updated completed"};
+    return t + split("progressReset|status Formating EEPROM ...|status CRC checking ...") + idleLines() +
+           Lines{"message Success (none) Software updated completed"};
 }
 
 // The simulated phone without line-rate emulation; the erase takes well over a 200 ms window, so a busy
@@ -201,15 +137,14 @@ inline PhoneSimOptions phoneOptions(PhoneKind model = PhoneKind::T1x) {
 }
 
 // Header, `frames` data frames of `length` bytes each (at least 6), termination.
-inline FlashImage withFrames(int frames, std::size_t length = 40) {
-    return sample::flashImage(sample::image(frames, "HDR", length - 6));
+inline FlashImage withFrames(int frames, std::size_t length = 40, const std::string& header = "HDR") {
+    return sample::flashImage(sample::image(frames, header, length - 6));
 }
 
 class SessionFixture : public ::testing::Test {
   protected:
     void TearDown() override {
-        control.reset();  // before the executor and the phone it talks to
-        ui.reset();
+        control.reset();  // before the phone it talks to
         sim.reset();
     }
     void startPhone(PhoneSimOptions options) {
@@ -219,21 +154,18 @@ class SessionFixture : public ::testing::Test {
         ASSERT_TRUE(sim->start(error)) << error;
         if (control) control->link().setPortResolver([path = sim->slavePath()](char) { return path; });
     }
-    // Short windows keep silent-phone cases quick; five of 200 ms still outlast the erase.
-    void makeControl(bool withExecutor = false, ReadRule rule = {5, 200}) {
-        if (withExecutor) ui = std::make_unique<TestExecutor>();
-        control = std::make_unique<SessionControl>(panel, withExecutor ? ui->executor() : UiExecutor{});
+    // Short read rules keep silent-phone cases quick; eight windows of 200 ms outlast the erase with room to
+    // spare on a busy machine.
+    void makeControl(ReadRule rule = {8, 200}) {
+        control = std::make_unique<SessionControl>(panel);
         control->link().setPortResolver(
             [path = sim ? sim->slavePath() : "/dev/null/no-such-port"](char) { return path; });
         control->link().setReadRule(rule);
     }
-    void onPanelThread(const std::function<void()>& f) { ui ? ui->run(f) : f(); }
-    void start() {
-        onPanelThread([&] { control->startSession(image); });
-    }
+    void start() { control->startSession(image); }
     std::chrono::milliseconds abort() {  // how long abortSession took
         const auto begin = std::chrono::steady_clock::now();
-        onPanelThread([&] { control->abortSession(); });
+        control->abortSession();
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                      begin);
     }
@@ -241,27 +173,44 @@ class SessionFixture : public ::testing::Test {
         start();
         return control->waitForEnd();
     }
-    // For failure output: where the updater and the phone were.
-    std::string diagnosis() const {
-        const Lines all = panel.calls();
-        std::string text = "last panel calls:";
-        for (std::size_t i = all.size() > 12 ? all.size() - 12 : 0; i < all.size(); ++i)
-            text += " [" + all[i] + "]";
-        return sim ? text + "; phone at " + stepName(sim->step()) + ": " + sim->verdict().text() : text;
-    }
+    std::string diagnosis() const { return sim ? sim->verdict().text() : ""; }  // where the phone was
     Lines linesFrom(std::size_t from) const {
         const Lines all = panel.calls();
         return Lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
     }
     std::size_t indexOf(const std::string& line) const {
         const Lines all = panel.calls();
-        return static_cast<std::size_t>(std::find(all.begin(), all.end(), line) - all.begin());
+        return std::find(all.begin(), all.end(), line) - all.begin();
     }
     std::string lastStatusBefore(std::size_t end) const {
         const Lines all = panel.calls();
         for (std::size_t i = std::min(end, all.size()); i-- > 0;)
             if (all[i].rfind("status ", 0) == 0) return all[i].substr(7);
         return {};
+    }
+    // Session running, clock running, abort hint armed, failure hint wanted, port open: "00000" when idle.
+    std::string flags() {
+        const SessionState& s = control->state();
+        std::string text;
+        for (bool on : {s.sessionRunning.load(), s.clockRunning.load(), s.abortHintArmed.load(),
+                        s.failureHintWanted.load(), control->link().isOpen()})
+            text += on ? '1' : '0';
+        return text;
+    }
+    // Aborts once the session is quiet at its step: at once, with the hint when a phone was detected, the
+    // idle reset, the port closed, and nothing more on the line or the panel.
+    void abortAndCheck(bool detected) {
+        std::this_thread::sleep_for(150ms);  // let the last command drain into the phone
+        const std::size_t before = panel.size();
+        EXPECT_LT(abort(), 2000ms);  // far above the 50 ms target; only catches an abort that waits
+        EXPECT_EQ(control->waitForEnd(), kSessionAborted);
+        EXPECT_EQ(linesFrom(before),
+                  (detected ? Lines{"message Abort (error) " + kHint} : Lines{}) + idleLines());
+        EXPECT_EQ(flags(), "00000");
+        EXPECT_FALSE(control->link().interrupted());  // ready for the next session
+        expectLineQuiet();
+        EXPECT_EQ(panel.size(), before + idleLines().size() + detected)
+            << "the aborted session reached the panel";
     }
     // The bytes the phone took stop growing: nothing more reaches the line.
     void expectLineQuiet() {
@@ -273,7 +222,6 @@ class SessionFixture : public ::testing::Test {
     RecordingPanel panel;
     FlashImage image = withFrames(40);
     std::unique_ptr<PhoneSim> sim;
-    std::unique_ptr<TestExecutor> ui;
     std::unique_ptr<SessionControl> control;
 };
 

@@ -24,6 +24,18 @@ inline Bytes operator+(Bytes left, const Bytes& right) {
     return left;
 }
 
+// `bytes` with the byte at `at` replaced.
+inline Bytes with(Bytes bytes, std::size_t at, std::uint8_t value) {
+    bytes.at(at) = value;
+    return bytes;
+}
+
+// `bytes` without its last `count` bytes.
+inline Bytes cut(Bytes bytes, std::size_t count = 1) {
+    bytes.resize(bytes.size() - count);
+    return bytes;
+}
+
 // 'S', type, count, body, checksum (wrong on request: sum and its complement always differ).
 inline Bytes frame(char type, const Bytes& body, bool goodChecksum = true) {
     Bytes out{'S', static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(body.size() + 1)};
@@ -34,7 +46,7 @@ inline Bytes frame(char type, const Bytes& body, bool goodChecksum = true) {
     return out;
 }
 
-inline Bytes header(const std::string& text = "HDR") {
+inline Bytes header(const std::string& text = "HDR") {  // address 0, then the text
     return frame('0', bytesOf(std::string(2, '\0') + text));
 }
 
@@ -103,8 +115,6 @@ class TempDir {
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
         std::filesystem::remove_all(path_, ignored);
     }
     const std::filesystem::path& path() const { return path_; }

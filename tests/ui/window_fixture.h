@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QtTest/QTest>
-#include <deque>
 
 #include "tests/support/sample_image.h"
 #include "ui/main_window.h"
@@ -24,8 +23,6 @@ struct WindowFixture {
             });
         window.setOpenFileFunction([this] {
             statusAtDialog = text(IDC_STATUS);
-            std::optional<std::string> answer = answers.empty() ? std::nullopt : answers.front();
-            if (!answers.empty()) answers.pop_front();
             return answer;
         });
     }
@@ -39,13 +36,13 @@ struct WindowFixture {
     }
     // Presses Load SW with the dialog answering `path` (nothing: cancelled).
     void load(std::optional<std::string> path) {
-        answers.push_back(std::move(path));
+        answer = std::move(path);
         click(IDC_LOADSW);
     }
 
     MainWindow window;
     std::vector<std::string> messages;   // "Caption (error) text"
     std::vector<std::string> atMessage;  // "status | module | update button" while each box was up
-    std::deque<std::optional<std::string>> answers;
+    std::optional<std::string> answer;   // what the file dialog returns
     std::string statusAtDialog;
 };
