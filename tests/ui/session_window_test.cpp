@@ -47,7 +47,6 @@ class WindowSession : public ::testing::Test {
         }
         return true;
     }
-    bool ended() { return !f.window.session().running(); }
     void expectIdle() {
         EXPECT_EQ(f.text(IDC_UPDATE) + f.text(IDC_STATUS) + f.text(IDC_LINKSTATE) + f.text(IDC_LOADER) +
                       f.text(IDC_FRAMESSENT),
@@ -84,7 +83,7 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
         << sim->verdict().text() << "; status " << f.text(IDC_STATUS);
     EXPECT_EQ(f.messages, std::vector<std::string>{"Success (none) Software updated completed"});
     EXPECT_EQ(f.atMessage[0], "Ready |  UPDATE | Update");  // the idle reset comes before the box
-    ASSERT_TRUE(pumpUntil([&] { return ended(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !f.window.session().running(); }));
     EXPECT_TRUE(sim->waitForEnd(5s));
     EXPECT_EQ(sim->verdict().outcome, SimOutcome::Success) << sim->verdict().text();
     EXPECT_EQ(shown["Power ON the phone ..."], "||9600||");  // the clock blank until detection
