@@ -64,7 +64,8 @@ TEST(ModuleName, DirectoryGoesNameIsUpperCasedAndCutAtTheFirstDot) {
         {"x\xc0\xafy", " X\xc0\xafY"},                     // an overlong form is not UTF-8
         {"\xc3\xa9t\xc3\xa9.shex", " \xc3\x89T\xc3\x89"},  // UTF-8, per code point
         {"\xc3\xbf\xcf\x82\xd1\x91", " \xc5\xb8\xce\xa3\xd0\x81"},  // y-diaeresis, final sigma, Cyrillic yo
-        {"\xc5\x82\xe6\x97\xa5", " \xc5\x81\xe6\x97\xa5"},          // Polish l; a letter without case stays
+        // Polish l upper-cased; CJK and an emoji (three and four UTF-8 bytes) have no case.
+        {"\xc5\x82\xe6\x97\xa5\xf0\x9f\x93\xb1", " \xc5\x81\xe6\x97\xa5\xf0\x9f\x93\xb1"},
     };
     for (const auto& [path, module] : rows) EXPECT_EQ(moduleName(path), module) << path;
     for (const char* invalid : {"\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe9t\xe9"})
