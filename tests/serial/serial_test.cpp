@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <future>
 
 #include "serial/activity_flags.h"
 #include "serial/serial_link.h"
@@ -73,11 +74,18 @@ TEST_F(Serial, Raw8N1AtBothSpeedsAndNoOtherAndStaleInputDiscarded) {
     EXPECT_EQ(link.lastOpenError(), OpenError::Settings);
 }
 
-TEST_F(Serial, ANonTerminalIsRefused) {
+TEST_F(Serial, ANonTerminalIsRefusedAndComDigitsNameTheFirstDeviceFamilyThatExists) {
     link.setPortResolver([](char) { return std::string("/dev/null"); });  // opens, but is not a terminal
     EXPECT_FALSE(link.open('1', kSlowSpeed));
     EXPECT_EQ(link.lastOpenError(), OpenError::Settings);
     EXPECT_FALSE(link.isOpen());
+    for (char digit = '1'; digit <= '4'; ++digit) {
+        std::string expected = "/dev/ttyS" + std::string(1, static_cast<char>(digit - 1));
+        for (const char* family : {"/dev/ttyACM", "/dev/ttyUSB"})
+            if (::access((family + expected.substr(9)).c_str(), F_OK) == 0)
+                expected = family + expected.substr(9);
+        EXPECT_EQ(defaultPortPath(digit), expected);
+    }
 }
 
 TEST_F(Serial, RepliesAreCappedAndTheRestPurged) {
@@ -103,13 +111,15 @@ TEST_F(Serial, FlagsInterruptAndAVanishedLine) {
     link.setReadRule({2, 20});
     EXPECT_EQ(reply(), "<none>");
     EXPECT_TRUE(activityFlags.txSeen && !activityFlags.rxSeen) << "a failed read lit the receive light";
-    send("T");
-    std::this_thread::sleep_for(20ms);
-    link.interrupt();  // nothing touches the line, and a read does not wait
+    link.setReadRule({100, 200});
+    auto reader = std::async(std::launch::async, [this] { return link.readReply(); });
+    std::this_thread::sleep_for(300ms);
+    link.interrupt();  // wakes the waiting read at once; then nothing touches the line, and no read waits
+    ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
+    EXPECT_FALSE(reader.get());
     activityFlags.txSeen = false;
     EXPECT_FALSE(link.write(block, 1) || activityFlags.txSeen);
     EXPECT_TRUE(drain().empty()) << "a byte went out after the interrupt";
-    link.setReadRule({100, 200});
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(reply(), "<none>");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "the read waited although interrupted";
