@@ -1,7 +1,5 @@
 // Update sessions: the parts that need no phone, then whole sessions against the simulated phone that end in
 // success, in each failure, and in an Abort at every wait.
-#include <gtest/gtest.h>
-
 #include "session/payloads.h"
 #include "session_fixture.h"
 
