@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
+#include "resources/program_text.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ int dispatch(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "--version") {
-        std::printf("phone-updater-cli %s\n", UPDATER_VERSION);
+        std::printf("phone-updater-cli %s\n", kProgramVersion);
         return kExitOk;
     }
     if (command == "info") return runInfo(args);

@@ -1,12 +1,16 @@
 // phone-updater: start-up, the message loop, and the exit code.
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string_view>
 
+#include "resources/program_text.h"
+#include "ui/command_line.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -32,8 +36,27 @@ std::unique_ptr<MainWindow> createMainWindow() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Help and version need no display; Qt's options are still among the words here, and do no harm.
+    const WindowCommandLine early = parseWindowCommandLine({argv + 1, argv + argc});
+    if (early.help) {
+        std::fputs(kHelpText, stdout);
+        return 0;
+    }
+    if (early.version) {
+        std::printf("phone-updater %s\n", kProgramVersion);
+        return 0;
+    }
     if (!displayReachable()) return 1;
     QApplication app(argc, argv);
+    // The desktop entry's name, so that a desktop shows the window under the entry's icon and name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.phone_flash_updater"));
+    const WindowCommandLine command = parseWindowCommandLine({argv + 1, argv + argc});  // Qt's options gone
+    if (!command.error.empty()) {
+        const std::string_view usage = helpUsage();
+        std::fprintf(stderr, "phone-updater: %s\n%.*s", command.error.c_str(), static_cast<int>(usage.size()),
+                     usage.data());
+        return 64;
+    }
 
     std::unique_ptr<MainWindow> window = createMainWindow();
     if (!window) return 1;
@@ -52,6 +75,11 @@ int main(int argc, char* argv[]) {
         });
     }
     window->show();
+    // An image named on the command line (a file opened from the desktop) loads once the window is up,
+    // so that a failure's message box has the window under it.
+    if (command.file) {
+        QTimer::singleShot(0, window.get(), [&window, file = *command.file] { window->loadImageFile(file); });
+    }
     app.exec();
     return 0;  // whatever code the loop ended with
 }

@@ -60,6 +60,11 @@ void MainWindow::onUpdatePressed() {
     }
 }
 
+void MainWindow::loadImageFile(const std::string& path) {
+    if (session_->running()) return;
+    loadSoftware(*panel_, held_, [&path] { return std::optional<std::string>(path); });
+}
+
 void MainWindow::onLoadSoftwarePressed() {
     // Load SW is disabled while a session runs; the image the worker reads is never replaced under it.
     if (session_->running()) return;

@@ -28,6 +28,9 @@ class MainWindow : public QWidget {
     void setOpenFileFunction(OpenFileFunction function) { openFile_ = std::move(function); }
     void setPortResolver(const std::function<std::string(char)>& resolver);
 
+    // Loads `path` as Load SW does when the dialog returns it.
+    void loadImageFile(const std::string& path);
+
     // Places the window centred on a screen of the given size.
     void centreOnScreen(int screenWidth, int screenHeight);
 

@@ -9,6 +9,7 @@
 #include "image/read_image.h"
 #include "image/whole_file.h"
 #include "phone_sim.h"
+#include "resources/program_text.h"
 
 namespace {
 
@@ -18,16 +19,11 @@ void onSignal(int) {
     stopRequested = 1;
 }
 
-int usage(const char* problem) {
-    if (problem != nullptr) std::fprintf(stderr, "phone-sim: %s\n", problem);
-    std::fprintf(stderr,
-                 "usage: phone-sim --model T1x|A1018s --link PATH [--image FILE] [--save FILE]\n"
-                 "                 [--boot FILE] [--service FILE] [--imei DIGITS] [--fault FAULT]...\n"
-                 "                 [--no-throttle] [--repeat]\n"
-                 "faults: noise[=TEXT], wrong:STEP, silent:STEP, erase-fast, bad-check, stall:N, vanish:N\n"
-                 "steps with a reply: power-on load-request boot-parameters zero-block handshake\n"
-                 "  boot-application wake-up service-load-request service-application service-start imei\n"
-                 "  erase erase-done blank-check stream-start frames format final-check\n");
+// A bad command line: the reason and the usage lines (help.txt) on stderr.
+int usage(const std::string& problem) {
+    const std::string_view lines = helpUsage();
+    std::fprintf(stderr, "phone-sim: %s\n%.*s", problem.c_str(), static_cast<int>(lines.size()),
+                 lines.data());
     return 2;
 }
 
@@ -54,10 +50,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--repeat") {
             options.repeat = true;
         } else if (arg == "--help" || arg == "-h") {
-            usage(nullptr);
+            std::fputs(kHelpText, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("phone-sim %s\n", kProgramVersion);
             return 0;
         } else if (!hasValue) {
-            return usage(("missing value or unknown option: " + arg).c_str());
+            return usage("missing value or unknown option: " + arg);
         } else {
             const std::string value = argv[++i];
             if (arg == "--model") {
@@ -81,25 +80,25 @@ int main(int argc, char** argv) {
                 faults.push_back(value);  // applied once the model is known
             } else if (arg == "--boot" || arg == "--service") {
                 if (!loadPayload(value, arg == "--boot" ? options.boot : options.service)) {
-                    return usage(("cannot read " + value).c_str());
+                    return usage("cannot read " + value);
                 }
             } else {
-                return usage(("unknown option " + arg).c_str());
+                return usage("unknown option " + arg);
             }
         }
     }
     if (!haveModel || options.linkPath.empty()) return usage("--model and --link are required");
     for (const std::string& faultText : faults) {
         std::string error;
-        if (!applyFault(options, faultText, error)) return usage(error.c_str());
+        if (!applyFault(options, faultText, error)) return usage(error);
     }
     if (!imagePath.empty()) {
         std::vector<std::uint8_t> content;
-        if (!readWholeFile(imagePath, content)) return usage(("cannot read " + imagePath).c_str());
+        if (!readWholeFile(imagePath, content)) return usage("cannot read " + imagePath);
         ReadResult result = readImage(std::move(content));
         std::string error;
-        if (result.outcome != ReadOutcome::Ok) return usage((imagePath + " is not a loadable image").c_str());
-        if (!setExpectedImage(options, result.image, error)) return usage(error.c_str());
+        if (result.outcome != ReadOutcome::Ok) return usage(imagePath + " is not a loadable image");
+        if (!setExpectedImage(options, result.image, error)) return usage(error);
     }
 
     PhoneSim sim(options);

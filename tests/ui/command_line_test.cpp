@@ -1,0 +1,61 @@
+// phone-updater's command line: help and version with no display, and one FILE loaded as Load SW loads it.
+#include "ui/command_line.h"
+
+#include <QProcess>
+
+#include "window_fixture.h"
+
+TEST(WindowCommandLine, TakesOneFileAndNamesWhatIsWrong) {
+    using Parsed =
+        std::tuple<bool, bool, std::optional<std::string>, std::string>;  // help, version, file, error
+    const std::pair<std::vector<std::string>, Parsed> rows[] = {
+        {{"--", "-odd.sbin", "--help"}, {false, false, "-odd.sbin", "one FILE at most"}},
+        {{"--frob", "-h", "-x"}, {true, false, std::nullopt, "unknown option '--frob'"}},
+        {{"-", "--version"}, {false, true, "-", ""}},
+    };
+    for (const auto& [words, parsed] : rows) {
+        const WindowCommandLine line = parseWindowCommandLine(words);
+        EXPECT_EQ(std::tie(line.help, line.version, line.file, line.error), parsed)
+            << ::testing::PrintToString(words);
+    }
+}
+
+TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMistakes) {
+    const auto run = [](const QStringList& arguments, bool display) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        if (display) environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PHONE_UPDATER_PATH), arguments);
+        EXPECT_TRUE(program.waitForFinished(10000));
+        return std::tuple(program.exitCode(), program.readAllStandardOutput(),
+                          program.readAllStandardError());
+    };
+    EXPECT_EQ(run({"--version"}, false),
+              std::tuple(0, QByteArray("phone-updater " UPDATER_VERSION "\n"), ""));
+    const auto help = run({"--help"}, false);
+    EXPECT_TRUE(std::get<0>(help) == 0 && std::get<1>(help).startsWith("usage: phone-updater [FILE]\n"));
+    const auto [code, out, err] = run({"--frob"}, true);
+    EXPECT_EQ(code, 64);
+    EXPECT_TRUE(err.contains("phone-updater: unknown option '--frob'\nusage:")) << err.toStdString();
+    // Qt's options are Qt's: with one FILE after them the window starts.
+    QProcess window;
+    window.start(QStringLiteral(PHONE_UPDATER_PATH), {"-platform", "offscreen", "image.sbin"});
+    EXPECT_FALSE(window.waitForFinished(1500)) << window.readAllStandardError().toStdString();
+    window.close();
+}
+
+TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
+    WindowFixture f;
+    sample::TempDir dir;
+    f.window.loadImageFile(dir.write("update.final.sbin", sample::image(3, "CXC132611 R1A")));
+    EXPECT_EQ(f.text(IDC_MODULE) + "|" + f.text(IDC_FRAMESTOTAL), " UPDATE|3");
+    EXPECT_TRUE(f.enabled(IDC_UPDATE));
+    f.window.loadImageFile((dir.path() / "missing.sbin").string());
+    f.window.loadImageFile(dir.write("notes.r01", sample::bytesOf("no image here")));
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Error (error) Unable to open flash image",
+                                                    "Error (error) Unrecognized flash image format"}));
+    EXPECT_EQ(f.statusAtDialog, "") << "the file dialog was shown";
+}
