@@ -87,17 +87,20 @@ TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothing) {
     EXPECT_EQ(sim->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }
 
-TEST_F(CliFlash, ASignalAfterDetectionAbortsWithTheHint) {
-    startPhone([](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
-    auto late = flash(sim->slavePath(), image);
-    ASSERT_TRUE(late->waitForLine("Reading IMEI ...")) << late->err;
-    std::this_thread::sleep_for(100ms);
-    const std::size_t received = sim->bytesReceived();
-    late->signal(SIGINT);  // Ctrl-C
-    EXPECT_EQ(late->finish(), 130);
-    EXPECT_EQ(from(*late, "Reading IMEI"), "Reading IMEI ...\nAbort: " + kHint + "\nLink: CLOSED\nReady\n");
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
+TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        startPhone([](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Missing; });
+        auto late = flash(sim->slavePath(), image);
+        ASSERT_TRUE(late->waitForLine("Reading IMEI ...")) << late->err;
+        std::this_thread::sleep_for(100ms);
+        const std::size_t received = sim->bytesReceived();
+        late->signal(signal);
+        EXPECT_EQ(late->finish(), 128 + signal);
+        EXPECT_EQ(from(*late, "Reading IMEI"),
+                  "Reading IMEI ...\nAbort: " + kHint + "\nLink: CLOSED\nReady\n");
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
+    }
 }
 
 }  // namespace

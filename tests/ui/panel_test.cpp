@@ -1,10 +1,13 @@
 // The window and its panel: placement, layout, the start state, the panel operations, the About pane, the
-// ports.
+// ports, message boxes.
 #include <QAccessible>
+#include <QApplication>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QTimer>
 #include <set>
 
 #include "ui/dialog_units.h"
@@ -42,6 +45,7 @@ TEST(Window, PlacementUnitsLayoutAndFrame) {
     EXPECT_EQ(f.panel().control(IDC_UPDATE)->geometry(), QRect(267, 146, 68, 23));  // each edge rounded alone
     EXPECT_EQ(f.panel().control(IDC_LOADER)->geometry(), QRect(213, 180, 107, 17));  // clear of the lights
     EXPECT_EQ(f.window.windowTitle(), QStringLiteral("Phone Flash Updater"));
+    EXPECT_EQ(f.panel().geometry(), QRect(0, 0, 341, 197));
     EXPECT_EQ(f.window.minimumSize(), QSize(341, 197));
     EXPECT_EQ(f.window.maximumSize(), QSize(341, 197));
     EXPECT_EQ(f.window.windowFlags() &
@@ -61,6 +65,7 @@ TEST(Panel, StartsReadyWithEmptyFieldsAndTheAboutPaneFilledButHidden) {
     EXPECT_TRUE(f.enabled(IDC_LOADSW));
     for (int id : kAboutIds) EXPECT_FALSE(f.visible(id)) << id;
     EXPECT_EQ(f.text(IDC_ABOUTTITLE), "ABOUT BUILD FROM");
+    EXPECT_EQ(bar(f)->value(), 0);
     EXPECT_EQ(f.text(IDC_BUILDSTAMP).size(), 20u) << f.text(IDC_BUILDSTAMP);  // "Mmm dd yyyy hh:mm:ss"
     EXPECT_EQ(f.text(IDC_CREDITS), QString::fromStdString(f.text(IDC_CREDITS)).toUpper().toStdString());
     EXPECT_NE(f.text(IDC_CREDITS).find('\n'), std::string::npos);  // a few upper-case lines
@@ -155,4 +160,27 @@ TEST(Panel, PortsSelectTheirDigitAndNameTheirDevice) {
     EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("/tmp: not usable"));
     EXPECT_FALSE(f.window.session().link().open('2', 9600));  // the link follows the same mapping
     EXPECT_EQ(f.window.session().link().lastOpenPath(), missing);
+}
+
+TEST(Panel, MessageBoxIsModalOwnedByThePanelWithItsCaptionIconAndOneButton) {
+    WindowFixture f;
+    f.panel().setMessageBoxFunction({});  // the real box
+    QString shown;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = QStringLiteral("%1|%2|%3|%4|%5")
+                    .arg(box->windowTitle(), box->text())
+                    .arg(box->icon())
+                    .arg(box->standardButtons())
+                    .arg(box->parentWidget() == &f.panel());
+        box->button(QMessageBox::Ok)->click();
+    });
+    f.panel().showMessage("Wrong responce", "Error", MessageIcon::Error);
+    EXPECT_EQ(shown,
+              QStringLiteral("Error|Wrong responce|%1|%2|1").arg(QMessageBox::Critical).arg(QMessageBox::Ok));
+    QMessageBox box;
+    configureMessageBox(box, "Software updated completed", "Success", MessageIcon::None);
+    EXPECT_EQ(std::pair(box.icon(), box.windowModality()),
+              std::pair(QMessageBox::NoIcon, Qt::ApplicationModal));
 }
