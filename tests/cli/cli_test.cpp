@@ -35,15 +35,15 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
               "Module:  TEXT\nFormat: SHEX\nVersion:  CXC123456\n" + tail);
     EXPECT_EQ(std::get<1>(run({"info", dir.write("phone.r01", toEmma(run3, "R2A", "010203_0405"))})),
               "Module:  PHONE\nFormat: EMMA\nVersion:  CXC123456 R2A 010203_0405\n" + tail);
-    // JSON: Latin-1 version bytes cut at the first NUL, quotes escaped; a Latin-1 file name comes out as
-    // UTF-8.
+    // JSON: Latin-1 version bytes cut at the first NUL, quotes and control bytes escaped; a Latin-1 file name
+    // comes out as UTF-8.
     const Bytes marked = image(2,
-                               std::string("CXC\"\xe9"
+                               std::string("CXC\"\xe9\x01"
                                            "1\000345",
-                                           9),
+                                           10),
                                1, false);
     EXPECT_EQ(std::get<1>(run({"info", dir.write("v\xe9.shex", toShex(marked)), "--json"})),
-              "{\"module\": \" V\xc3\x89\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9"
+              "{\"module\": \" V\xc3\x89\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9\\u0001"
               "1\", \"size\": " +
                   std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
 }
@@ -82,7 +82,8 @@ TEST_F(Cli, CommandLineMistakesHelpAndVersion) {
         EXPECT_EQ(out, "");
         EXPECT_NE(err.find("usage: phone-updater-cli"), std::string::npos);
     }
-    EXPECT_NE(std::get<1>(run({"--help"})).find("info [--json] FILE"), std::string::npos);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"info", "--help"}})
+        EXPECT_NE(std::get<1>(run(args)).find("info [--json] FILE"), std::string::npos) << args.size();
     EXPECT_EQ(std::get<1>(run({"--version"})).rfind("phone-updater-cli ", 0), 0u);
     EXPECT_EQ(std::get<0>(run({"info", "a.sbin"}, "exec >/dev/full;")), 1);  // output that cannot be written
     dir.write("-odd.sbin", run3);
