@@ -229,6 +229,8 @@ int Conversation::run() {
     if (aborted()) return kSessionAborted;
 
     send(kQuit);
+    // An Abort that cut the closing "Q" owns the ending: no success message for a phone that never got it.
+    if (aborted()) return kSessionAborted;
     ctx_.link.close();
     ctx_.state.abortHintArmed = false;
     ctx_.state.clockRunning = false;
