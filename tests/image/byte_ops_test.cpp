@@ -1,115 +1,82 @@
+// The byte helpers and module names.
 #include "image/byte_ops.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
-#include <string>
 
-#include "tests/image/image_fixtures.h"
+#include "image/module_name.h"
+#include "tests/support/sample_image.h"
 
-using namespace fixtures;
+using namespace sample;
 
 namespace {
 
-// A heap copy of exactly `bytes`, so that AddressSanitizer catches any read one past the end.
-std::unique_ptr<std::uint8_t[]> exact(const Bytes& bytes) {
-    auto copy = std::make_unique<std::uint8_t[]>(bytes.size());
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
-    return copy;
-}
-
+// Checks a frame from its count byte on, in a heap block of exactly its size: AddressSanitizer catches any
+// read past it.
 bool checksumOf(const Bytes& countOnward) {
-    return frameChecksumValid(exact(countOnward).get(), countOnward.size());
-}
-
-std::uint8_t pair(const char* two) {
-    std::uint8_t out = 0;
-    hexPairsToBytes(reinterpret_cast<const std::uint8_t*>(two), &out, 1);
-    return out;
+    const auto copy = std::make_unique<std::uint8_t[]>(countOnward.size());
+    std::copy(countOnward.begin(), countOnward.end(), copy.get());
+    return frameChecksumValid(copy.get(), countOnward.size());
 }
 
 }  // namespace
 
-TEST(FrameChecksum, KnownRecordsPassAndEveryOtherChecksumByteFails) {
-    EXPECT_TRUE(checksumOf({0x03, 0x00, 0x00, 0xFC}));                    // S9030000FC
+TEST(ByteOps, FrameChecksum) {
+    const Bytes full = frame('1', Bytes(254, 0x5A));                      // count 255, the largest
     EXPECT_TRUE(checksumOf({0x06, 0x00, 0x00, 0x48, 0x44, 0x52, 0x1B}));  // S00600004844521B
-    for (int last = 0; last < 256; ++last) {
-        if (last == 0xFC) continue;
-        EXPECT_FALSE(checksumOf({0x03, 0x00, 0x00, static_cast<std::uint8_t>(last)})) << last;
-    }
-}
-
-TEST(FrameChecksum, CountZeroFailsAndCountOnePassesOnlyWithFE) {
-    EXPECT_FALSE(checksumOf({0x00}));  // exactly one byte available: nothing further may be read
-    for (int next = 0; next < 256; ++next) {
-        EXPECT_EQ(checksumOf({0x01, static_cast<std::uint8_t>(next)}), next == 0xFE) << next;
-    }
-}
-
-TEST(FrameChecksum, FrameReachingPastTheBufferFailsWithoutReadingIt) {
-    // Count 3 needs four bytes from the count on; with three (or none) available the test fails.
-    EXPECT_FALSE(checksumOf({0x03, 0x00, 0x00}));
-    EXPECT_FALSE(frameChecksumValid(nullptr, 0));
-    const Bytes full = frame('1', Bytes(254, 0x5A));  // count 255, the largest
     EXPECT_TRUE(checksumOf(Bytes(full.begin() + 2, full.end())));
-    EXPECT_FALSE(checksumOf(Bytes(full.begin() + 2, full.end() - 1)));
+    EXPECT_FALSE(checksumOf(Bytes(full.begin() + 2, full.end() - 1)));  // reaches past the buffer
+    EXPECT_FALSE(checksumOf({0x00}) || checksumOf({}));                 // count 0: nothing more is read
+    for (int last = 0; last < 256; ++last) {
+        EXPECT_EQ(checksumOf({0x03, 0x00, 0x00, std::uint8_t(last)}), last == 0xFC) << last;  // S9030000FC
+        EXPECT_EQ(checksumOf({0x01, std::uint8_t(last)}), last == 0xFE) << last;
+    }
 }
 
-TEST(HexPairs, DigitsCapitalsAndLowercaseInBothPositions) {
-    EXPECT_EQ(pair("FC"), 0xFC);
-    EXPECT_EQ(pair("00"), 0x00);
-    EXPECT_EQ(pair("9A"), 0x9A);
-    EXPECT_EQ(pair("1a"), 0x1A);
-    EXPECT_EQ(pair("a1"), 0xA1);
-    EXPECT_EQ(pair("fF"), 0xFF);
-    EXPECT_EQ(pair("Ce"), 0xCE);
-}
+TEST(ByteOps, HexPairsPatternsAndCopies) {
+    // Letters of either case in either position; other characters follow the plain arithmetic.
+    Bytes text = bytesOf("FC009A1aa1fFCe0GG00 1g\r\n");
+    hexPairsToBytes(text.data(), text.data(), 12);  // in place
+    EXPECT_EQ(Bytes(text.begin(), text.begin() + 12),
+              (Bytes{0xFC, 0x00, 0x9A, 0x1A, 0xA1, 0xFF, 0xCE, 0x10, 0x00, 0xF0, 0x30, 0xDA}));
 
-TEST(HexPairs, OtherCharactersFollowThePlainArithmetic) {
-    // value(c) = (c > '9' ? c - 7 : c) - '0', 8-bit; high digit keeps its low four bits, low digit is ORed
-    // whole.
-    EXPECT_EQ(pair("0G"), 0x10);    // 'G' -> 0x10
-    EXPECT_EQ(pair("G0"), 0x00);    // 0x10 << 4 loses everything
-    EXPECT_EQ(pair("0 "), 0xF0);    // ' ' -> 0x20 - 0x30 = 0xF0
-    EXPECT_EQ(pair("1g"), 0x30);    // lowercase beyond 'f' is not a digit: 'g' -> 0x30
-    EXPECT_EQ(pair("\r\n"), 0xDA);  // 0xDD << 4 = 0xD0, | 0xDA
-}
+    const Bytes window = bytesOf("xxCXCyyCXC"), mark = bytesOf("CXC");
+    EXPECT_EQ(findPattern(window.data(), 10, mark.data(), 3), 2);     // the first of two
+    EXPECT_EQ(findPattern(window.data() + 5, 5, mark.data(), 3), 2);  // standing at the very end
+    EXPECT_EQ(findPattern(window.data() + 5, 4, mark.data(), 3), -1);
+    EXPECT_EQ(findPattern(mark.data(), 2, mark.data(), 3), -1);  // window shorter than the pattern
+    EXPECT_EQ(findPattern(mark.data(), 3, mark.data(), 3), 0);
+    EXPECT_EQ(findPattern(window.data(), 3, mark.data(), 3), -1);
 
-TEST(HexPairs, ConvertsInPlace) {
-    Bytes text = bytesOf("0300001AfcFF");
-    hexPairsToBytes(text.data(), text.data(), 6);
-    EXPECT_EQ(Bytes(text.begin(), text.begin() + 6), (Bytes{0x03, 0x00, 0x00, 0x1A, 0xFC, 0xFF}));
-}
-
-TEST(FindPattern, BoundsAndOrder) {
-    const Bytes abc = bytesOf("abc"), abd = bytesOf("abd");
-    auto a = exact(abc), b = exact(abd);
-    EXPECT_EQ(findPattern(a.get(), 2, b.get(), 3), -1);  // window shorter than the pattern
-    EXPECT_EQ(findPattern(a.get(), 3, a.get(), 3), 0);   // equal lengths: equality test
-    EXPECT_EQ(findPattern(a.get(), 3, b.get(), 3), -1);
-
-    const Bytes text = bytesOf("xxCXCyyCXC");
-    auto t = exact(text);
-    const std::uint8_t mark[] = {'C', 'X', 'C'};
-    EXPECT_EQ(findPattern(t.get(), text.size(), mark, 3), 2);           // the first of two
-    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 5, mark, 3), 2);   // standing at the very end
-    EXPECT_EQ(findPattern(t.get() + 5, text.size() - 6, mark, 3), -1);  // would end past the window
-}
-
-TEST(CopyForward, OverlappingTowardsTheStartAndBeyondIt) {
     Bytes buffer{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
     copyForward(buffer.data(), buffer.data() + 4, 8);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 8), (Bytes{4, 5, 6, 7, 8, 9, 10, 11}));
-
-    // Destination inside the source above it: the literal low-to-high copy repeats the leading bytes.
-    Bytes spread{1, 2, 0, 0, 0, 0};
-    copyForward(spread.data() + 2, spread.data(), 4);
-    EXPECT_EQ(spread, (Bytes{1, 2, 1, 2, 1, 2}));
+    fillBytes(buffer.data() + 8, 0xEE, 3);
+    EXPECT_EQ(buffer, (Bytes{4, 5, 6, 7, 8, 9, 10, 11, 0xEE, 0xEE, 0xEE, 11}));
 }
 
-TEST(FillBytes, SetsExactlyCountBytes) {
-    Bytes buffer(6, 0x11);
-    fillBytes(buffer.data() + 1, 0xEE, 4);
-    EXPECT_EQ(buffer, (Bytes{0x11, 0xEE, 0xEE, 0xEE, 0xEE, 0x11}));
+TEST(ModuleName, DirectoryGoesNameIsUpperCasedAndCutAtTheFirstDot) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"/home/user/images/update.final.sbin", " UPDATE"},
+        {"dir.with.dots/Name_v2", " NAME_V2"},
+        {"/tmp/.hidden.shex", " "},
+        {"caf\xe9\xf7\xff.sbin", " CAF\xc9\xf7\xff"},      // Latin-1: no capital for the division sign and y
+        {"x\xc0\xafy", " X\xc0\xafY"},                     // an overlong form is not UTF-8
+        {"\xc3\xa9t\xc3\xa9.shex", " \xc3\x89T\xc3\x89"},  // UTF-8, per code point
+        {"\xc3\xbf\xcf\x82\xd1\x91", " \xc5\xb8\xce\xa3\xd0\x81"},  // y-diaeresis, final sigma, Cyrillic yo
+        // Polish l upper-cased; CJK and an emoji (three and four UTF-8 bytes) have no case.
+        {"\xc5\x82\xe6\x97\xa5\xf0\x9f\x93\xb1", " \xc5\x81\xe6\x97\xa5\xf0\x9f\x93\xb1"},
+    };
+    for (const auto& [path, module] : rows) EXPECT_EQ(moduleName(path), module) << path;
+    for (const char* invalid : {"\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe9t\xe9"})
+        EXPECT_FALSE(isValidUtf8(invalid)) << invalid;
+    // Every one- and two-byte name keeps its encoding, so the window can always tell how to decode it.
+    for (int a = 0; a < 256; ++a) {
+        for (int b = -1; b < 256; ++b) {
+            const std::string name = std::string(1, char(a)) + (b < 0 ? "" : std::string(1, char(b)));
+            const std::string upper = upperCaseName(name);
+            ASSERT_TRUE(isValidUtf8(name) ? isValidUtf8(upper) : upper.size() == name.size())
+                << a << " " << b;
+        }
+    }
 }

@@ -1,124 +1,121 @@
-// One updater (SessionControl + RecordingPanel) against one simulated phone on a pseudo-terminal.
+// One updater (SessionControl and a recording panel) against one simulated phone on a pseudo-terminal.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <string>
+#include <condition_variable>
 #include <thread>
-#include <vector>
 
 #include "recording_panel.h"
-#include "session/control_ids.h"
 #include "session/session_control.h"
-#include "test_executor.h"
-#include "test_image.h"
+#include "tests/support/sample_image.h"
 #include "tools/phone-sim/phone_sim.h"
 
 namespace session_test {
 
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
+using sample::Bytes;
+using sample::operator+;
 
-inline constexpr const char* kHintLine =
-    "You will have to remove the battery and put it back before restarting";
+inline const std::string kHint = "You will have to remove the battery and put it back before restarting";
 
-// Short read windows keep silent-phone cases quick; five 200 ms windows still outlast the erase. At the
-// emulated line rate a reply can follow a long upload still draining from the line's buffers: wait longer.
-inline constexpr ReadRule kTestReadRule{5, 200};
-inline constexpr ReadRule kLineRateReadRule{50, 200};
+// Lines written as one text, separated by `separator`.
+inline Lines split(const std::string& text, char separator = '|') {
+    Lines lines;
+    for (std::size_t at = 0, end; at <= text.size(); at = end + 1)
+        lines.push_back(text.substr(at, (end = std::min(text.find(separator, at), text.size())) - at));
+    return lines;
+}
+
+inline Lines operator+(Lines left, const Lines& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
 
 inline Lines startLines() {
-    return {"field 1051 'Abort'", "enable 1056 off", "enable 1018 off", "enable 1019 off",
-            "enable 1020 off",    "enable 1021 off", "progressReset",   "redraw"};
+    return split(
+        "field 1051 'Abort'|enable 1056 off|enable 1018 off|enable 1019 off|enable 1020 off|"
+        "enable 1021 off|progressReset|redraw");
 }
 
 inline Lines idleLines() {
-    return {"progressReset",       "field 1051 'Update'", "enable 1056 on", "enable 1018 on",
-            "enable 1019 on",      "enable 1020 on",      "enable 1021 on", "field 1007 ''",
-            "field 1003 'CLOSED'", "field 1004 ''",       "status Ready",   "redraw"};
+    return split(
+        "progressReset|field 1051 'Update'|enable 1056 on|enable 1018 on|enable 1019 on|enable 1020 on|"
+        "enable 1021 on|field 1007 ''|field 1003 'CLOSED'|field 1004 ''|status Ready|redraw");
 }
 
-inline void append(Lines& to, const Lines& more) {
-    to.insert(to.end(), more.begin(), more.end());
+// Up to the power-on wait.
+inline Lines openingLines() {
+    return startLines() + split(
+                              "field 1058 ''|field 1002 ''|field 1008 ''|selectedPortDigit|field 1003 '9600'|"
+                              "status Power ON the phone ...");
 }
 
 // The whole panel transcript of a successful session.
-inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::string& imeiText) {
-    Lines t = startLines();
-    append(t, {"field 1058 ''", "field 1002 ''", "field 1008 ''", "selectedPortDigit", "field 1003 '9600'",
-               "status Power ON the phone ...",
-               a1018s ? "field 1058 ' A1018s detected'" : "field 1058 ' T1x detected'",
-               "status Entering boot mode ...", "status Waiting for handshake ...",
-               "status Sending boot appliation ...", "progressStart 57"});
+inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::string& imei) {
+    Lines t =
+        openingLines() + split(std::string("field 1058 ' ") + (a1018s ? "A1018s" : "T1x") +
+                               " detected'|status Entering boot mode ...|status Waiting for handshake ...|"
+                               "status Sending boot appliation ...|progressStart 57");
     t.insert(t.end(), 58, "progressStep");
-    append(t, {"progressReset", "field 1004 'BOOT CXC132611'", "status Changing baud rate ...",
-               "field 1003 '115200'", "status Sending service application ...", "progressStart 135"});
+    t = t + split(
+                "progressReset|field 1004 'BOOT CXC132611'|status Changing baud rate ...|field 1003 '115200'|"
+                "status Sending service application ...|progressStart 135");
     t.insert(t.end(), 136, "progressStep");
-    append(t, {"progressReset", "field 1004 'SAPP CXC1320633'", "status Reading IMEI ...",
-               "field 1002 '" + imeiText + "'", "status Erasing flash ...", "status Blank checking ...",
-               "status Updating software ...", "progressStart " + std::to_string(frames)});
+    t = t + split("progressReset|field 1004 'SAPP CXC1320633'|status Reading IMEI ...|field 1002 '" + imei +
+                  "'|status Erasing flash ...|status Blank checking ...|status Updating software ...|"
+                  "progressStart " +
+                  std::to_string(frames));
     for (std::int32_t k = 1; k <= frames; ++k)
-        append(t, {"field 1007 '" + std::to_string(k) + "'", "progressStep"});
-    append(t, {"progressReset", "status Formating EEPROM ...", "status CRC checking ..."});
-    append(t, idleLines());
-    t.push_back("message Success (none) Software updated completed");
-    return t;
+        t = t + Lines{"field 1007 '" + std::to_string(k) + "'", "progressStep"};
+    return t + split("progressReset|status Formating EEPROM ...|status CRC checking ...") + idleLines() +
+           Lines{"message Success (none) Software updated completed"};
 }
 
-// The simulated phone with fast defaults: no line-rate emulation unless a test asks for it.
-inline PhoneSimOptions phoneOptions(PhoneKind model) {
+// The simulated phone without line-rate emulation; the erase takes well over a 200 ms window, so a busy
+// machine cannot merge its two replies.
+inline PhoneSimOptions phoneOptions(PhoneKind model = PhoneKind::T1x) {
     PhoneSimOptions o;
     o.model = model;
     o.emulateLineRate = false;
     o.powerOnDelay = 20ms;
     o.powerOnInterval = 300ms;
-    o.eraseTime = 1000ms;  // wide of the 200 ms window, so a busy test machine cannot merge the two replies
+    o.eraseTime = 1000ms;
     o.hangupGrace = 500ms;
     return o;
+}
+
+// Header, `frames` data frames of `length` bytes each (at least 6), termination.
+inline FlashImage withFrames(int frames, std::size_t length = 40, const std::string& header = "HDR") {
+    return sample::flashImage(sample::image(frames, header, length - 6));
 }
 
 class SessionFixture : public ::testing::Test {
   protected:
     void TearDown() override {
-        control.reset();  // before the executor and the sim it talks to
-        ui.reset();
+        control.reset();  // before the phone it talks to
         sim.reset();
     }
-
-    // Starts the phone expecting `image`; the updater's port resolves to its pseudo-terminal.
     void startPhone(PhoneSimOptions options) {
         std::string error;
-        if (image.size != 0) {
-            ASSERT_TRUE(setExpectedImage(options, image, error)) << error;
-        }
+        ASSERT_TRUE(image.size == 0 || setExpectedImage(options, image, error)) << error;
         sim = std::make_unique<PhoneSim>(std::move(options));
         ASSERT_TRUE(sim->start(error)) << error;
+        if (control) control->link().setPortResolver([path = sim->slavePath()](char) { return path; });
     }
-
-    void makeControl(bool withExecutor = false, ReadRule rule = kTestReadRule) {
-        if (withExecutor) ui = std::make_unique<TestExecutor>();
-        control = std::make_unique<SessionControl>(panel, withExecutor ? ui->executor() : UiExecutor{});
-        std::string path = sim ? sim->slavePath() : std::string("/dev/null/no-such-port");
-        control->link().setPortResolver([path](char) { return path; });
+    // Short read rules keep silent-phone cases quick; eight windows of 200 ms outlast the erase with room to
+    // spare on a busy machine.
+    void makeControl(ReadRule rule = {8, 200}) {
+        control = std::make_unique<SessionControl>(panel);
+        control->link().setPortResolver(
+            [path = sim ? sim->slavePath() : "/dev/null/no-such-port"](char) { return path; });
         control->link().setReadRule(rule);
     }
-
-    // Session control runs on the panel's thread when there is one.
-    void onPanelThread(const std::function<void()>& f) {
-        if (ui)
-            ui->runOnPanelThread(f);
-        else
-            f();
-    }
-    void start() {
-        onPanelThread([&] { control->startSession(image); });
-    }
-    // Aborts and returns how long abortSession took.
-    std::chrono::milliseconds abort() {
+    void start() { control->startSession(image); }
+    std::chrono::milliseconds abort() {  // how long abortSession took
         const auto begin = std::chrono::steady_clock::now();
-        onPanelThread([&] { control->abortSession(); });
+        control->abortSession();
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                      begin);
     }
@@ -126,44 +123,55 @@ class SessionFixture : public ::testing::Test {
         start();
         return control->waitForEnd();
     }
-
-    // For failure output: where the updater and the phone were.
-    std::string diagnosis() const {
-        std::string text = "updater status '" + lastStatusBefore(panel.size()) + "', last panel calls:";
-        const Lines all = panel.calls();
-        int shown = 0;
-        for (std::size_t i = all.size(); i-- > 0 && shown < 16;) {
-            if (all[i] == "progressStep") continue;
-            text += " [" + all[i] + "]";
-            ++shown;
-        }
-        if (sim) text += ", phone at " + std::string(stepName(sim->step())) + ": " + sim->verdict().text();
-        return text;
-    }
-
-    // The panel lines from index `from` on.
+    std::string diagnosis() const { return sim ? sim->verdict().text() : ""; }  // where the phone was
     Lines linesFrom(std::size_t from) const {
         const Lines all = panel.calls();
         return Lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
     }
-    // The last status shown before line `end`.
+    std::size_t indexOf(const std::string& line) const {
+        const Lines all = panel.calls();
+        return std::find(all.begin(), all.end(), line) - all.begin();
+    }
     std::string lastStatusBefore(std::size_t end) const {
         const Lines all = panel.calls();
         for (std::size_t i = std::min(end, all.size()); i-- > 0;)
             if (all[i].rfind("status ", 0) == 0) return all[i].substr(7);
         return {};
     }
-    std::size_t indexOf(const std::string& line) const {
-        const Lines all = panel.calls();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            if (all[i] == line) return i;
-        return all.size();
+    // Session running, clock running, abort hint armed, failure hint wanted, port open: "00000" when idle.
+    std::string flags() {
+        const SessionState& s = control->state();
+        std::string text;
+        for (bool on : {s.sessionRunning.load(), s.clockRunning.load(), s.abortHintArmed.load(),
+                        s.failureHintWanted.load(), control->link().isOpen()})
+            text += on ? '1' : '0';
+        return text;
+    }
+    // Aborts once the session is quiet at its step: at once, with the hint when a phone was detected, the
+    // idle reset, the port closed, and nothing more on the line or the panel.
+    void abortAndCheck(bool detected) {
+        std::this_thread::sleep_for(150ms);  // let the last command drain into the phone
+        const std::size_t before = panel.size();
+        EXPECT_LT(abort(), 2000ms);  // far above the 50 ms target; only catches an abort that waits
+        EXPECT_EQ(control->waitForEnd(), kSessionAborted);
+        EXPECT_EQ(linesFrom(before),
+                  (detected ? Lines{"message Abort (error) " + kHint} : Lines{}) + idleLines());
+        EXPECT_EQ(flags(), "00000");
+        EXPECT_FALSE(control->link().interrupted());  // ready for the next session
+        expectLineQuiet();
+        EXPECT_EQ(panel.size(), before + idleLines().size() + detected)
+            << "the aborted session reached the panel";
+    }
+    // The bytes the phone took stop growing: nothing more reaches the line.
+    void expectLineQuiet() {
+        const std::size_t received = sim->bytesReceived();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the ending";
     }
 
     RecordingPanel panel;
-    FlashImage image = test_image::withFrames(40);
+    FlashImage image = withFrames(40);
     std::unique_ptr<PhoneSim> sim;
-    std::unique_ptr<TestExecutor> ui;
     std::unique_ptr<SessionControl> control;
 };
 

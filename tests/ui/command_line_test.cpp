@@ -1,30 +1,22 @@
 // phone-updater's command line: help and version with no display, and one FILE loaded as Load SW loads it.
 #include "ui/command_line.h"
 
-#include <gtest/gtest.h>
-
 #include <QProcess>
 
-#include "image_files.h"
 #include "window_fixture.h"
 
 TEST(WindowCommandLine, TakesOneFileAndNamesWhatIsWrong) {
-    struct Case {
-        std::vector<std::string> words;
-        bool help, version;
-        std::optional<std::string> file;
-        std::string error;
+    using Parsed =
+        std::tuple<bool, bool, std::optional<std::string>, std::string>;  // help, version, file, error
+    const std::pair<std::vector<std::string>, Parsed> rows[] = {
+        {{"--", "-odd.sbin", "--help"}, {false, false, "-odd.sbin", "one FILE at most"}},
+        {{"--frob", "-h", "-x"}, {true, false, std::nullopt, "unknown option '--frob'"}},
+        {{"-", "--version"}, {false, true, "-", ""}},
     };
-    const Case cases[] = {
-        {{"--", "-odd.sbin", "--help"}, false, false, "-odd.sbin", "one FILE at most"},
-        {{"--frob", "-h", "-x"}, true, false, std::nullopt, "unknown option '--frob'"},
-        {{"-", "--version"}, false, true, "-", ""},
-    };
-    for (const Case& c : cases) {
-        const WindowCommandLine line = parseWindowCommandLine(c.words);
-        EXPECT_EQ(std::tie(line.help, line.version, line.file, line.error),
-                  std::tie(c.help, c.version, c.file, c.error))
-            << ::testing::PrintToString(c.words);
+    for (const auto& [words, parsed] : rows) {
+        const WindowCommandLine line = parseWindowCommandLine(words);
+        EXPECT_EQ(std::tie(line.help, line.version, line.file, line.error), parsed)
+            << ::testing::PrintToString(words);
     }
 }
 
@@ -57,15 +49,13 @@ TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMis
 
 TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
     WindowFixture f;
-    TempDir dir;
-    f.window.loadImageFile(dir.write("update.final.sbin", sbinImage("CXC132611 R1A", 3)));
-    EXPECT_EQ(f.text(IDC_MODULE), " UPDATE");
-    EXPECT_EQ(f.text(IDC_FRAMESTOTAL), "3");
+    sample::TempDir dir;
+    f.window.loadImageFile(dir.write("update.final.sbin", sample::image(3, "CXC132611 R1A")));
+    EXPECT_EQ(f.text(IDC_MODULE) + "|" + f.text(IDC_FRAMESTOTAL), " UPDATE|3");
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     f.window.loadImageFile((dir.path() / "missing.sbin").string());
-    f.window.loadImageFile(dir.write("notes.r01", std::string("no image here")));
-    EXPECT_EQ(f.messages,
-              (std::vector<ShownMessage>{{"Unable to open flash image", "Error", MessageIcon::Error},
-                                         {"Unrecognized flash image format", "Error", MessageIcon::Error}}));
-    EXPECT_EQ(f.dialogsShown, 0);
+    f.window.loadImageFile(dir.write("notes.r01", sample::bytesOf("no image here")));
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Error (error) Unable to open flash image",
+                                                    "Error (error) Unrecognized flash image format"}));
+    EXPECT_EQ(f.statusAtDialog, "") << "the file dialog was shown";
 }

@@ -1,15 +1,7 @@
 // Whole update sessions through the window against the simulated phone on a pseudo-terminal: the worker's
-// panel calls travel through the real queued executor, boxes are recorded by the message-box seam.
-#include <gtest/gtest.h>
-
-#include <QtTest/QTest>
-#include <chrono>
-#include <functional>
+// panel calls travel through the real queued executor; boxes are recorded by the message-box seam.
 #include <map>
-#include <memory>
-#include <string>
 
-#include "image_files.h"
 #include "serial/activity_flags.h"
 #include "tools/phone-sim/phone_sim.h"
 #include "window_fixture.h"
@@ -20,223 +12,109 @@ using namespace std::chrono_literals;
 
 const std::string kHint = "You will have to remove the battery and put it back before restarting";
 
-// What the panel showed when a status first appeared.
-struct Snapshot {
-    std::string phone, imei, linkState, loader, time;
-};
-
 class WindowSession : public ::testing::Test {
   protected:
     void SetUp() override {
-        activityFlags.rxSeen = false;
-        activityFlags.txSeen = false;
-        image = dir.write("update.sbin", sbinImage("CXC132611 R1A", 30));
-        f.load(image);
-        ASSERT_TRUE(f.window.heldImage().image.has_value());
-        f.window.session().link().setReadRule({5, 200});
+        f.load(dir.write("update.sbin", sample::image(30, "CXC132611 R1A")));
+        f.window.session().link().setReadRule({8, 200});
     }
-    void TearDown() override {
-        f.window.session().shutdown();
-        sim.reset();
-    }
-
-    PhoneSimOptions fastPhone() {
+    void TearDown() override { f.window.session().shutdown(); }
+    // Starts a phone (fast unless `tune` says otherwise) and presses Update.
+    void update(const std::function<void(PhoneSimOptions&)>& tune = {}) {
         PhoneSimOptions o;
-        o.model = PhoneKind::T1x;
-        o.imei = "490154203237518";
         o.emulateLineRate = false;
         o.powerOnDelay = 20ms;
-        o.powerOnInterval = 300ms;
         o.eraseTime = 800ms;  // wide of the 200 ms window even on a busy machine
-        o.hangupGrace = 300ms;
-        return o;
-    }
-
-    void startPhone(PhoneSimOptions options) {
+        if (tune) tune(o);
         std::string error;
-        ASSERT_TRUE(setExpectedImage(options, *f.window.heldImage().image, error)) << error;
-        sim = std::make_unique<PhoneSim>(std::move(options));
+        ASSERT_TRUE(setExpectedImage(o, *f.window.heldImage().image, error)) << error;
+        sim = std::make_unique<PhoneSim>(std::move(o));
         ASSERT_TRUE(sim->start(error)) << error;
-        const std::string path = sim->slavePath();
-        f.window.setPortResolver([path](char) { return path; });
+        f.window.setPortResolver([path = sim->slavePath()](char) { return path; });
+        shown.clear();
+        f.click(IDC_UPDATE);
     }
-
-    // Runs the event loop (and so the worker's queued panel calls) until `done`, recording each status's
-    // first appearance; `onEachTurn` runs between turns.
-    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s,
-                   const std::function<void()>& onEachTurn = {}) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
+    // Runs the event loop (and so the worker's queued panel calls) until `done`, noting the fields shown at
+    // each status's first appearance; `onEachTurn` runs between turns.
+    bool pumpUntil(
+        const std::function<bool()>& done, const std::function<void()>& onEachTurn = [] {}) {
+        for (const auto deadline = std::chrono::steady_clock::now() + 30s; !done();
+             QTest::qWait(2), onEachTurn()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
-            QTest::qWait(2);
-            const std::string status = f.text(IDC_STATUS);
-            if (!snapshots.count(status)) {
-                snapshots[status] = {f.text(IDC_PHONE), f.text(IDC_IMEI), f.text(IDC_LINKSTATE),
-                                     f.text(IDC_LOADER), f.text(IDC_TIME)};
-            }
-            if (onEachTurn) onEachTurn();
+            shown.emplace(f.text(IDC_STATUS), f.text(IDC_PHONE) + "|" + f.text(IDC_IMEI) + "|" +
+                                                  f.text(IDC_LINKSTATE) + "|" + f.text(IDC_LOADER) + "|" +
+                                                  f.text(IDC_TIME));
         }
         return true;
     }
-    bool sessionEnded() { return !f.window.session().running(); }
-
     void expectIdle() {
-        EXPECT_EQ(f.text(IDC_UPDATE), "Update");
-        EXPECT_EQ(f.text(IDC_STATUS), "Ready");
-        EXPECT_EQ(f.text(IDC_LINKSTATE), "CLOSED");
-        EXPECT_EQ(f.text(IDC_LOADER), "");
-        EXPECT_EQ(f.text(IDC_FRAMESSENT), "");
-        for (int id : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_UPDATE}) {
-            EXPECT_TRUE(f.enabled(id)) << "control " << id;
-        }
-        EXPECT_FALSE(f.window.session().link().isOpen());
+        EXPECT_EQ(f.text(IDC_UPDATE) + f.text(IDC_STATUS) + f.text(IDC_LINKSTATE) + f.text(IDC_LOADER) +
+                      f.text(IDC_FRAMESSENT),
+                  "UpdateReadyCLOSED");
+        for (int id : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4, IDC_UPDATE})
+            EXPECT_TRUE(f.enabled(id)) << id;
+        EXPECT_FALSE(f.window.session().link().isOpen() || f.window.session().state().clockRunning);
     }
 
     WindowFixture f;
-    TempDir dir;
-    std::string image;
+    sample::TempDir dir;
     std::unique_ptr<PhoneSim> sim;
-    std::map<std::string, Snapshot> snapshots;
+    std::map<std::string, std::string> shown;  // status -> "phone|imei|link|loader|time" when it first showed
 };
 
 }  // namespace
 
 TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
-    startPhone(fastPhone());
-    f.clickButton(IDC_UPDATE);
-    // Locked at once, on this thread.
-    EXPECT_EQ(f.text(IDC_UPDATE), "Abort");
+    activityFlags.rxSeen = activityFlags.txSeen = false;
+    update();
+    EXPECT_EQ(f.text(IDC_UPDATE), "Abort");  // locked at once, on this thread
     for (int id : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4}) EXPECT_FALSE(f.enabled(id)) << id;
-    EXPECT_TRUE(f.enabled(IDC_UPDATE));
-
+    EXPECT_TRUE(f.panel().lightsTimerActive());  // Update woke the lights; the clock is ticked by hand
     bool receiveLit = false, sendLit = false;
-    std::vector<std::string> times;  // each new text the clock put into the Time field
-    // Update woke the lights timer (the fixture stopped the timers); the clock is ticked by hand.
-    EXPECT_TRUE(f.panel().lightsTimerActive());
-    ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); }, 30s,
+    std::string times;  // each new text of the clock, ticked by hand between turns
+    ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); },
                           [&] {
-                              receiveLit = receiveLit || f.panel().receiveLit();
-                              sendLit = sendLit || f.panel().sendLit();
+                              receiveLit |= f.panel().receiveLit();
+                              sendLit |= f.panel().sendLit();
                               f.panel().clockTick();
-                              const std::string time = f.text(IDC_TIME);
-                              if (!time.empty() && (times.empty() || times.back() != time))
-                                  times.push_back(time);
+                              if (times.find(f.text(IDC_TIME)) == std::string::npos)
+                                  times += f.text(IDC_TIME) + " ";
                           }))
-        << sim->verdict().text() << "; status " << f.text(IDC_STATUS) << ", link " << f.text(IDC_LINKSTATE);
-
-    EXPECT_EQ(f.messages,
-              (std::vector<ShownMessage>{{"Software updated completed", "Success", MessageIcon::None}}));
-    EXPECT_EQ(f.statusAtMessage[0], "Ready");  // the idle reset comes before the box
-    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
+        << sim->verdict().text() << "; status " << f.text(IDC_STATUS);
+    EXPECT_EQ(f.messages, std::vector<std::string>{"Success (none) Software updated completed"});
+    EXPECT_EQ(f.atMessage[0], "Ready |  UPDATE | Update");  // the idle reset comes before the box
+    ASSERT_TRUE(pumpUntil([&] { return !f.window.session().running(); }));
     EXPECT_TRUE(sim->waitForEnd(5s));
     EXPECT_EQ(sim->verdict().outcome, SimOutcome::Success) << sim->verdict().text();
-
-    // During the session.
-    EXPECT_EQ(snapshots["Power ON the phone ..."].linkState, "9600");
-    EXPECT_EQ(snapshots["Power ON the phone ..."].phone, "");
-    EXPECT_EQ(snapshots["Sending service application ..."].linkState, "115200");
-    EXPECT_EQ(snapshots["Sending service application ..."].loader, "BOOT CXC132611");
-    EXPECT_EQ(snapshots["Erasing flash ..."].imei, " 490154-20-323751-8");
-    EXPECT_EQ(snapshots["Updating software ..."].phone, " T1x detected");
-    EXPECT_EQ(snapshots["Updating software ..."].loader, "SAPP CXC1320633");
-    // The clock stays blank until the phone is detected, then counts from 00:00.
-    EXPECT_EQ(snapshots["Power ON the phone ..."].time, "");
-    ASSERT_GE(times.size(), 2u);
-    EXPECT_EQ(times[0], "00:00");
-    EXPECT_EQ(times[1], "00:01");
-    EXPECT_TRUE(receiveLit);
-    EXPECT_TRUE(sendLit);
-    // Between sessions the lights go dark and their timer stops.
-    EXPECT_TRUE(pumpUntil([&] { return !f.panel().lightsTimerActive(); }, 2s));
-    EXPECT_FALSE(f.panel().receiveLit());
-    EXPECT_FALSE(f.panel().sendLit());
-
-    // After it: idle, with the phone's particulars and the image kept for another run.
+    EXPECT_EQ(shown["Power ON the phone ..."], "||9600||");  // the clock blank until detection
+    EXPECT_EQ(shown["Sending service application ..."].rfind(" T1x detected||115200|BOOT CXC132611|", 0), 0u);
+    EXPECT_EQ(
+        shown["Updating software ..."].rfind(" T1x detected| 490154-20-323751-8|115200|SAPP CXC1320633|", 0),
+        0u);
+    EXPECT_EQ(times.substr(0, 12), "00:00 00:01 ");
+    EXPECT_TRUE(receiveLit && sendLit);
+    EXPECT_TRUE(pumpUntil([&] { return !f.panel().lightsTimerActive(); }));  // dark between sessions
+    EXPECT_FALSE(f.panel().receiveLit() || f.panel().sendLit());
     expectIdle();
-    EXPECT_EQ(f.text(IDC_PHONE), " T1x detected");
-    EXPECT_EQ(f.text(IDC_IMEI), " 490154-20-323751-8");
-    EXPECT_EQ(f.text(IDC_FRAMESTOTAL), "30");
-    EXPECT_EQ(f.text(IDC_FORMAT), "SBIN");
-    const std::string lastTime = f.text(IDC_TIME);
-    f.panel().clockTick();
-    EXPECT_EQ(f.text(IDC_TIME), lastTime);  // the clock stopped and its text stays
+    EXPECT_EQ(f.text(IDC_PHONE) + f.text(IDC_IMEI) + f.text(IDC_FRAMESTOTAL),
+              " T1x detected 490154-20-323751-830");
 }
 
-TEST_F(WindowSession, PortThatCannotBeOpenedShowsOnlyTheErrorBox) {
-    f.window.setPortResolver([](char) { return std::string("/nonexistent-dir/ttyUSB0"); });
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }));
-    EXPECT_EQ(f.messages, (std::vector<ShownMessage>{{"Port is busy", "Error", MessageIcon::Error}}));
-    EXPECT_EQ(f.updateCaptionAtMessage[0], "Abort");  // still locked while the box is up
-    expectIdle();
-}
-
-TEST_F(WindowSession, WrongReplyShowsTheErrorThenTheHint) {
-    PhoneSimOptions o = fastPhone();
-    o.replyFaults[SimStep::BlankCheck] = ReplyFault::Wrong;
-    startPhone(o);
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }, 30s)) << f.text(IDC_STATUS);
-    EXPECT_EQ(f.messages, (std::vector<ShownMessage>{{"Wrong responce", "Error", MessageIcon::Error},
-                                                     {kHint, "Hint", MessageIcon::Error}}));
-    EXPECT_EQ(f.updateCaptionAtMessage, (std::vector<std::string>{"Abort", "Abort"}));
-    expectIdle();
-    EXPECT_EQ(f.text(IDC_PHONE), " T1x detected");
-}
-
-TEST_F(WindowSession, FailedFinalCheckAsksForAnotherImage) {
-    PhoneSimOptions o = fastPhone();
-    o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong;
-    startPhone(o);
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return sessionEnded(); }, 30s));
-    ASSERT_EQ(f.messages.size(), 2u);
-    EXPECT_EQ(f.statusAtMessage[0], "CRC checking ...") << (sim->waitForEnd(3s), sim->verdict().text());
-    EXPECT_EQ(f.messages[0],
-              (ShownMessage{"Wrong software version for this phone. \nTrying another flash image", "Error",
-                            MessageIcon::Error}));
-    EXPECT_EQ(f.messages[1].caption, "Hint");
-    expectIdle();
-}
-
-TEST_F(WindowSession, AbortBeforeDetectionReturnsToIdleWithoutAHint) {
-    PhoneSimOptions o = fastPhone();
-    o.powerOnDelay = 60s;  // the phone never answers in this test
-    startPhone(o);
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return f.text(IDC_STATUS) == "Power ON the phone ..."; }));
-    f.clickButton(IDC_UPDATE);  // now labelled Abort
-    EXPECT_TRUE(f.messages.empty());
-    expectIdle();
-    EXPECT_FALSE(f.window.session().state().clockRunning);
-}
-
-TEST_F(WindowSession, AbortAfterDetectionShowsTheBatteryHint) {
-    PhoneSimOptions o = fastPhone();
-    o.emulateLineRate = true;  // slow enough to catch the session mid-way
-    startPhone(o);
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return f.text(IDC_PHONE) == " T1x detected"; }));
-    f.clickButton(IDC_UPDATE);
-    EXPECT_EQ(f.messages, (std::vector<ShownMessage>{{kHint, "Abort", MessageIcon::Error}}));
-    expectIdle();
-    EXPECT_FALSE(f.window.session().state().clockRunning);
-    // Nothing the worker had queued changes the panel after the abort.
-    QTest::qWait(100);
-    EXPECT_EQ(f.text(IDC_STATUS), "Ready");
-    EXPECT_EQ(f.messages.size(), 1u);
-}
-
-TEST_F(WindowSession, ClosingTheWindowMidSessionEndsQuietlyAndReleasesThePort) {
-    PhoneSimOptions o = fastPhone();
-    o.emulateLineRate = true;
-    startPhone(o);
-    f.clickButton(IDC_UPDATE);
-    ASSERT_TRUE(pumpUntil([&] { return f.text(IDC_PHONE) == " T1x detected"; }));
-    EXPECT_TRUE(f.window.close());
-    EXPECT_FALSE(f.window.isVisible());
-    EXPECT_FALSE(f.window.session().running());
-    EXPECT_FALSE(f.window.session().link().isOpen());
-    QTest::qWait(100);
-    EXPECT_TRUE(f.messages.empty());
+TEST_F(WindowSession, AbortShowsTheHintAndClosingEndsQuietly) {
+    for (bool close : {false, true}) {
+        update([](PhoneSimOptions& o) { o.emulateLineRate = true; });  // slow enough to catch mid-way
+        ASSERT_TRUE(pumpUntil([&] { return shown.count("Sending boot appliation ..."); }));
+        if (close) {
+            EXPECT_TRUE(f.window.close());
+            EXPECT_FALSE(f.window.isVisible() || f.window.session().running() ||
+                         f.window.session().link().isOpen());
+        } else {
+            f.click(IDC_UPDATE);
+            expectIdle();
+        }
+        QTest::qWait(
+            100);  // nothing the worker had queued changes the panel afterwards; closing shows no box
+        EXPECT_EQ(f.text(IDC_STATUS), close ? "Sending boot appliation ..." : "Ready");
+        EXPECT_EQ(f.messages, std::vector<std::string>{"Abort (error) " + kHint});
+    }
 }
