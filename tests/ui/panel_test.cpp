@@ -2,6 +2,7 @@
 // ports, message boxes.
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -153,11 +154,14 @@ TEST(Panel, PortsSelectTheirDigitAndNameTheirDevice) {
     EXPECT_EQ(f.panel().selectedPortDigit(), '4');     // none of COM 1..3 checked, nor COM 4
     EXPECT_FALSE(f.window.session().link().isOpen());  // choosing a port opens nothing
 
-    const std::string missing = "/nonexistent-dir/ttyNONE";
-    f.window.setPortResolver([&](char d) { return d == '1' ? "/dev/null" : d == '3' ? "/tmp" : missing; });
-    EXPECT_EQ(f.panel().control(IDC_COM1)->toolTip(), QStringLiteral("/dev/null: ready"));
-    EXPECT_EQ(f.panel().control(IDC_COM2)->toolTip(), QStringLiteral("/nonexistent-dir/ttyNONE: missing"));
-    EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("/tmp: not usable"));
+    const std::string missing = "/nonexistent-dir/ttyNONE", device = ::testing::TempDir() + "panel-test-port";
+    QFile(QString::fromStdString(device)).open(QIODevice::WriteOnly);  // a device nobody holds
+    f.window.setPortResolver([&](char d) { return d == '1' ? device : d == '3' ? "/tmp" : missing; });
+    EXPECT_EQ(f.panel().control(IDC_COM1)->toolTip(), QString::fromStdString("COM1: " + device + ", ready"));
+    EXPECT_EQ(f.panel().control(IDC_COM2)->toolTip(),
+              QStringLiteral("COM2: /nonexistent-dir/ttyNONE, missing"));
+    EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("COM3: /tmp, not usable"));
+    QFile::remove(QString::fromStdString(device));
     EXPECT_FALSE(f.window.session().link().open('2', 9600));  // the link follows the same mapping
     EXPECT_EQ(f.window.session().link().lastOpenPath(), missing);
 }

@@ -1,0 +1,192 @@
+// The port listing against trees written the way the kernel lays them out, holders found through a real
+// process, and the exact texts a user reads about a port.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "fake_system.h"
+#include "serial/port_holders.h"
+#include "serial/port_info.h"
+
+namespace {
+
+const std::string kUsb = "pci0000:00/0000:00:14.0/usb1";
+
+// One line per port with every field, paths relative to the fake root.
+std::string fields(const PortInfo& p, const std::string& root) {
+    const auto rel = [&](const std::string& path) {
+        return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+    };
+    return p.name + "|" + rel(p.path) + "|" + p.comName + "|" + rel(p.byId) + "|" + (p.usb ? "usb " : "") +
+           p.vendorId + ":" + p.productId + "|" + p.manufacturer + "|" + p.product + "|" + p.serialNumber +
+           "|" + p.driver + "|" + portStateText(p);
+}
+
+TEST(PortList, EveryKindOfDeviceGivesARowWithWhatCouldBeRead) {
+    FakeSystem sys;
+    // An adapter on a root port, with a stable name.
+    sys.usb(kUsb + "/1-1", "067b", "2303", "Prolific", "USB serial cable", "A1B2");
+    sys.tty("ttyUSB0", kUsb + "/1-1/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
+    sys.link("dev/serial/by-id/usb-Prolific_USB_serial_cable_A1B2-if00-port0", "../../ttyUSB0");
+    sys.link("dev/serial/by-id/usb-Other-if00-port0", "../../ttyUSB9");
+    // An adapter two levels below a hub: its own ids, not the hubs'.
+    sys.usb(kUsb + "/1-2", "05e3", "0608", "GenesysLogic", "USB2.0 Hub");
+    sys.usb(kUsb + "/1-2/1-2.4", "05e3", "0610", "GenesysLogic", "USB2.1 Hub");
+    sys.usb(kUsb + "/1-2/1-2.4/1-2.4.1", "1a86", "7523", "", "USB Serial");
+    sys.tty("ttyUSB1", kUsb + "/1-2/1-2.4/1-2.4.1/1-2.4.1:1.0/ttyUSB1", "usb-serial/ch341-uart");
+    // A CDC-ACM device: the tty sits right under the interface.
+    sys.usb(kUsb + "/1-3", "1234", "5678", "Maker \r", "Phone modem");
+    sys.tty("ttyACM0", kUsb + "/1-3/1-3:1.0", "usb/cdc_acm");
+    // On-board UARTs: the serial core's generic drivers are skipped; a slot with no UART is left out.
+    const std::string uart = "platform/serial8250";
+    sys.link("sys/devices/" + uart + "/driver", sys.root() + "/sys/bus/platform/drivers/serial8250");
+    sys.tty("ttyS0", uart + "/serial8250:0/serial8250:0.0", "serial-base/drivers/port");
+    sys.tty("ttyS1", uart + "/serial8250:0/serial8250:0.1", "serial-base/drivers/port");
+    sys.file("sys/devices/" + uart + "/serial8250:0/serial8250:0.0/tty/ttyS0/type", "4\n");
+    sys.file("sys/devices/" + uart + "/serial8250:0/serial8250:0.1/tty/ttyS1/type", "0\n");
+    sys.file("sys/devices/virtual/tty/tty1/dev", "4:1\n");  // a console: no device behind it
+    sys.link("sys/class/tty/tty1", sys.root() + "/sys/devices/virtual/tty/tty1");
+    // Half-written ids, a FIFO and a directory where strings belong, and no device node.
+    sys.usb(kUsb + "/1-4", "06", "", "", "");
+    sys.file("sys/devices/" + kUsb + "/1-4/idProduct", "");
+    ::mkfifo((sys.root() + "/sys/devices/" + kUsb + "/1-4/product").c_str(), 0644);
+    std::filesystem::create_directories(sys.root() + "/sys/devices/" + kUsb + "/1-4/manufacturer");
+    sys.tty("ttyUSB2", kUsb + "/1-4/1-4:1.0/ttyUSB2", "", false);
+    // Gone while being listed: its device and node have vanished, its entry not yet.
+    sys.link("sys/class/tty/ttyUSB10", sys.root() + "/sys/devices/gone/tty/ttyUSB10");
+    sys.link("sys/devices/gone/tty/ttyUSB10/device", sys.root() + "/sys/devices/" + kUsb + "/1-5");
+    // A name no kernel would choose.
+    sys.tty("ttyX\"q 9\x1b", "platform/odd");
+
+    std::vector<std::string> rows;
+    for (const PortInfo& port : listPorts(sys.roots())) rows.push_back(fields(port, sys.root()));
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{
+                  "ttyACM0|/dev/ttyACM0|||usb 1234:5678|Maker|Phone modem||cdc_acm|ready",
+                  "ttyS0|/dev/ttyS0|||:||||serial8250|ready",
+                  "ttyUSB0|/dev/ttyUSB0|COM1|/dev/serial/by-id/usb-Prolific_USB_serial_cable_A1B2-if00-port0|"
+                  "usb 067b:2303|Prolific|USB serial cable|A1B2|pl2303|ready",
+                  "ttyUSB1|/dev/ttyUSB1|COM2||usb 1a86:7523||USB Serial||ch341-uart|ready",
+                  "ttyUSB2|/dev/ttyUSB2|||usb 06:|||||missing",
+                  "ttyUSB10|/dev/ttyUSB10|||:|||||missing",
+                  "ttyX\"q 9\x1b|/dev/ttyX\"q 9\x1b|||:|||||ready",
+              }));
+    EXPECT_TRUE(canListPorts(sys.roots()));
+    EXPECT_FALSE(canListPorts({sys.root() + "/none", sys.roots().dev, sys.roots().proc}));
+    EXPECT_EQ(portSummary(listPorts(sys.roots()).back()), sys.root() + "/dev/ttyX\"q 9?: ready");
+}
+
+// A child under another program's name that holds the pseudo-terminal open until killed.
+struct Holder {
+    explicit Holder(const std::string& path) : pid(::fork()) {
+        if (pid != 0) return;
+        ::prctl(PR_SET_NAME, "ModemManager");
+        if (::open(path.c_str(), O_RDWR | O_NOCTTY) >= 0) ::pause();
+        ::_exit(1);
+    }
+    ~Holder() {
+        if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+    const pid_t pid;
+};
+
+TEST(PortHolders, TheProcessHoldingAPortIsNamedAndTheLinkLeavesThePortAlone) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string path = ::ptsname(master);
+    SerialLink link;
+    link.setPortResolver([&](char) { return path; });
+    {
+        Holder holder(path);
+        PortInfo port;
+        for (int wait = 0; wait < 500 && (port = describePort(path)).holders.empty(); ++wait) ::usleep(10000);
+        EXPECT_EQ(port.holders, (std::vector<PortHolder>{{holder.pid, "ModemManager"}}));
+        EXPECT_EQ(
+            openFailureReason(port, OpenError::Busy),
+            path + ": the port is held by ModemManager (pid " + std::to_string(holder.pid) +
+                "): ModemManager probes serial devices for modems. To keep it off this one, put the line "
+                "KERNEL==\"" +
+                path.substr(path.rfind('/') + 1) +
+                "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in /etc/udev/rules.d/99-phone-updater.rules, run sudo "
+                "udevadm control --reload and sudo systemctl restart ModemManager");
+        EXPECT_FALSE(link.open('1', kSlowSpeed));
+        EXPECT_EQ(link.lastOpenError(), OpenError::Busy);
+    }
+    EXPECT_EQ(portStateText(describePort(path)), "ready");
+    EXPECT_TRUE(link.open('1', kSlowSpeed));
+    EXPECT_EQ(describePort(path).holders, (std::vector<PortHolder>{{::getpid(), "serial_tests"}}));
+    link.close();
+    ::close(master);
+}
+
+TEST(PortHolders, ProcessesThatCannotBeInspectedAreOnlySuspects) {
+    FakeSystem sys;
+    sys.file("dev/ttyUSB0", "");
+    const std::string device = sys.roots().dev + "/ttyUSB0";
+    for (const char* pid : {"912", "80", "900", "self"}) sys.file("proc/" + std::string(pid) + "/fd", "");
+    sys.file("proc/912/comm", "ModemManager\n");  // its fd "directory" cannot be read
+    sys.file("proc/80/comm", "brltty\n");
+    sys.file("proc/900/comm", "bash\n");
+    sys.file("proc/77/comm", "brltty\n");
+    sys.link("proc/77/fd/5", device);
+    sys.file("proc/78/comm", "vim\n");
+    sys.link("proc/78/fd/3", sys.roots().dev + "/ttyUSB1");
+    sys.file("proc/self/comm", "ModemManager\n");
+    const HolderScan scan = findPortHolders(device, sys.roots().proc);
+    EXPECT_EQ(scan.holders, (std::vector<PortHolder>{{77, "brltty"}}));
+    EXPECT_EQ(scan.suspects, (std::vector<PortHolder>{{80, "brltty"}, {912, "ModemManager"}}));
+}
+
+// Missing and permission-denied-with-a-group lines are checked through the CLI itself.
+TEST(PortTexts, EveryReasonLineReadsExactly) {
+    using S = PortState;
+    const struct {
+        void (*setUp)(PortInfo&);
+        OpenError error;
+        const char* summary;
+        const char* reason;
+    } cases[] = {
+        {[](PortInfo& p) { p.usb = false, p.comName.clear(), p.owner = "root"; }, OpenError::Permission,
+         "/dev/ttyUSB0: ready", "/dev/ttyUSB0: permission denied: only its owner, root, may use it"},
+        {[](PortInfo& p) {
+             p.product.clear(), p.state = S::Held, p.holders = {{7, "vim"}, {77, "brltty"}};
+         },
+         OpenError::Busy, "/dev/ttyUSB0 (COM1): 067b:2303 (Prolific), held by vim (pid 7), brltty (pid 77)",
+         "/dev/ttyUSB0: the port is held by vim (pid 7), brltty (pid 77): brltty takes some USB serial "
+         "adapters for braille displays. If you use none, remove it (sudo apt remove brltty) and plug the "
+         "cable in again"},
+        {[](PortInfo& p) {
+             p.manufacturer.clear(), p.suspects = {{812, "ModemManager"}};
+         },
+         OpenError::Busy, "/dev/ttyUSB0 (COM1): USB serial cable 067b:2303, ready",
+         "/dev/ttyUSB0: the port is held by another program (perhaps ModemManager, pid 812): ModemManager "
+         "probes serial devices for modems. To keep it off this one, put the line "
+         "ATTRS{idVendor}==\"067b\", ATTRS{idProduct}==\"2303\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in "
+         "/etc/udev/rules.d/99-phone-updater.rules, run sudo udevadm control --reload and plug the cable "
+         "in again"},
+        {[](PortInfo& p) {
+             p.name = "a\"b", p.vendorId = "06g1", p.holders = {{9, "ModemManager"}};
+         },
+         OpenError::Busy, "/dev/ttyUSB0 (COM1): USB serial cable 06g1:2303 (Prolific), ready",
+         "/dev/ttyUSB0: the port is held by ModemManager (pid 9): ModemManager probes serial devices for "
+         "modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a udev rule"},
+        {[](PortInfo& p) { p.productId.clear(), p.state = S::Unusable; }, OpenError::Busy,
+         "/dev/ttyUSB0 (COM1): USB serial cable 067b:? (Prolific), not usable",
+         "/dev/ttyUSB0: the port is held by another program"},
+    };
+    for (const auto& c : cases) {
+        PortInfo port;
+        port.name = "ttyUSB0", port.path = "/dev/ttyUSB0", port.comName = "COM1", port.usb = true;
+        port.vendorId = "067b", port.productId = "2303", port.manufacturer = "Prolific";
+        port.product = "USB serial cable";
+        c.setUp(port);
+        EXPECT_EQ(portSummary(port), c.summary);
+        EXPECT_EQ(openFailureReason(port, c.error), c.reason);
+    }
+}
+
+}  // namespace
