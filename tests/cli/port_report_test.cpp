@@ -2,9 +2,6 @@
 #include "cli/port_report.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include "fake_system.h"
 
@@ -15,19 +12,20 @@ std::string withoutRoot(std::string text, const std::string& root) {
     return text;
 }
 
-void addAdapter(const FakeSystem& sys) {
-    const std::string device = "pci0000:00/usb1/1-1";
-    sys.usb(device, "067b", "2303", "Prolific", "USB serial cable", "A1\tB2");
-    sys.tty("ttyUSB0", device + "/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
-    sys.link("dev/serial/by-id/usb-Prolific-if00-port0", "../../ttyUSB0");
-}
-
-TEST(PortReport, TextAndJsonShowEveryField) {
+TEST(PortReport, TextAndJsonShowEveryFieldAndAutoTakesTheOnlyUsbDevice) {
     FakeSystem sys;
+    const auto pick = [&] {  // the device taken, or the refusal, as one text
+        const AutoPort chosen = pickAutoPort(listPorts(sys.roots()));
+        return withoutRoot(chosen.path + "|" + chosen.error, sys.root());
+    };
     sys.tty("ttyS0", "platform/serial8250/serial8250:0.0");
-    addAdapter(sys);
+    EXPECT_EQ(pick(), "|--port auto found no USB serial device\n  /dev/ttyS0 (COM1): ready");
+    sys.usb("pci0000:00/usb1/1-1", {"067b", "2303", "Prolific", "USB serial cable", "A1\tB2"});
+    sys.tty("ttyUSB0", "pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
+    sys.link("dev/serial/by-id/usb-Prolific-if00-port0", "../../ttyUSB0");
     sys.file("proc/812/comm", "ModemManager\n");
     sys.link("proc/812/fd/4", sys.roots().dev + "/ttyUSB0");
+    EXPECT_EQ(pick(), "/dev/ttyUSB0|");
     const std::vector<PortInfo> ports = listPorts(sys.roots());
 
     EXPECT_EQ(withoutRoot(portsText(ports), sys.root()),
@@ -56,43 +54,15 @@ TEST(PortReport, TextAndJsonShowEveryField) {
         "/etc/udev/rules.d/99-phone-updater.rules, run sudo udevadm control --reload and plug the cable in "
         "again\"}\n"
         "]}\n");
-    EXPECT_EQ(portsText({}), "no serial devices found\n");
     EXPECT_EQ(portsJson({}), "{\"ports\": []}\n");
-}
 
-TEST(PortReport, AutoTakesTheOnlyUsbDeviceAndOtherwiseListsWhatItFound) {
-    FakeSystem sys;
-    // The device taken, or the refusal, as one text.
-    const auto pick = [&] {
-        const AutoPort chosen = pickAutoPort(listPorts(sys.roots()));
-        return withoutRoot(chosen.path + "|" + chosen.error, sys.root());
-    };
-    sys.tty("ttyS0", "platform/serial8250/serial8250:0.0");
-    EXPECT_EQ(pick(), "|--port auto found no USB serial device\n  /dev/ttyS0 (COM1): ready");
-    addAdapter(sys);
-    EXPECT_EQ(pick(), "/dev/ttyUSB0|");
-    sys.usb("pci0000:00/usb1/1-2", "1234", "5678", "Maker", "Phone modem");
+    sys.usb("pci0000:00/usb1/1-2", {"1234", "5678", "Maker", "Phone modem"});
     sys.tty("ttyACM0", "pci0000:00/usb1/1-2/1-2:1.0", "usb/cdc_acm");
     EXPECT_EQ(pick(),
               "|--port auto found 2 USB serial devices; name one with --port\n"
               "  /dev/ttyACM0: Phone modem 1234:5678 (Maker), ready\n"
               "  /dev/ttyS0: ready\n"
-              "  /dev/ttyUSB0 (COM1): USB serial cable 067b:2303 (Prolific), ready");
-}
-
-// The command lists this machine's ports (it opens none of them) as the functions above render them.
-TEST(PortReport, TheCommandPrintsTheListAndRefusesOperands) {
-    const auto run = [](const std::string& words, std::string out = {}) {
-        std::FILE* pipe = ::popen((std::string(CLI_BINARY) + " " + words + " 2>/dev/null").c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        return std::to_string(pipe ? WEXITSTATUS(::pclose(pipe)) : -1) + " " + out;
-    };
-    if (!canListPorts()) GTEST_SKIP() << "no /sys/class/tty here";
-    EXPECT_EQ(run("ports --json"), "0 " + portsJson(listPorts()));
-    EXPECT_EQ(run("ports"), "0 " + portsText(listPorts()));
-    EXPECT_EQ(run("ports extra"), "64 ");
+              "  /dev/ttyUSB0 (COM1): USB serial cable 067b:2303 (Prolific), held by ModemManager (pid 812)");
 }
 
 }  // namespace

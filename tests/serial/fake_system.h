@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,8 +13,6 @@
 class FakeSystem {
   public:
     FakeSystem() {
-        char dir[] = "/tmp/fake-system.XXXXXX";
-        root_ = ::mkdtemp(dir) ? dir : "/nonexistent";
         for (const char* sub : {"/sys/class/tty", "/dev", "/proc"})
             std::filesystem::create_directories(root_ + sub);
     }
@@ -24,19 +23,13 @@ class FakeSystem {
     SystemRoots roots() const { return {root_ + "/sys", root_ + "/dev", root_ + "/proc"}; }
     const std::string& root() const { return root_; }
 
-    void file(const std::string& path, const std::string& text) const {
-        std::filesystem::create_directories(std::filesystem::path(root_ + "/" + path).parent_path());
-        std::ofstream(root_ + "/" + path) << text;
-    }
+    void file(const std::string& path, const std::string& text) const { std::ofstream(at(path)) << text; }
     void link(const std::string& path, const std::string& target) const {
-        std::filesystem::create_directories(std::filesystem::path(root_ + "/" + path).parent_path());
-        std::filesystem::create_symlink(target, root_ + "/" + path);
+        std::filesystem::create_symlink(target, at(path));
     }
-    // A USB device under sys/devices; an empty string leaves that attribute out.
-    void usb(const std::string& dir, const std::string& vid, const std::string& pid, const std::string& maker,
-             const std::string& product, const std::string& serial = "") const {
-        const std::string names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-        const std::string values[] = {vid, pid, maker, product, serial};
+    // A USB device under sys/devices: idVendor, idProduct, manufacturer, product, serial ("" leaves one out).
+    void usb(const std::string& dir, const std::array<std::string, 5>& values) const {
+        const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
         for (int i = 0; i < 5; ++i) {
             if (!values[i].empty()) file("sys/devices/" + dir + "/" + names[i], values[i] + "\n");
         }
@@ -52,5 +45,13 @@ class FakeSystem {
     }
 
   private:
-    std::string root_;
+    std::string at(const std::string& path) const {  // makes the folders on the way
+        std::filesystem::create_directories(std::filesystem::path(root_ + "/" + path).parent_path());
+        return root_ + "/" + path;
+    }
+    static std::string makeRoot() {
+        char dir[] = "/tmp/fake-system.XXXXXX";
+        return ::mkdtemp(dir) ? dir : "/nonexistent";
+    }
+    const std::string root_ = makeRoot();
 };

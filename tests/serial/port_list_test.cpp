@@ -16,30 +16,29 @@ namespace {
 
 const std::string kUsb = "pci0000:00/0000:00:14.0/usb1";
 
-// One line per port with every field, paths relative to the fake root.
+// One line per port with every field (USB ids and strings through the label), paths relative to the fake
+// root.
 std::string fields(const PortInfo& p, const std::string& root) {
     const auto rel = [&](const std::string& path) {
-        return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+        return path.substr(path.rfind(root, 0) == 0 ? root.size() : 0);
     };
-    return p.name + "|" + rel(p.path) + "|" + p.comName + "|" + rel(p.byId) + "|" + (p.usb ? "usb " : "") +
-           p.vendorId + ":" + p.productId + "|" + p.manufacturer + "|" + p.product + "|" + p.serialNumber +
-           "|" + p.driver + "|" + portStateText(p);
+    return p.name + "|" + rel(p.path) + "|" + p.comName + "|" + rel(p.byId) + "|" + portLabel(p) + "|" +
+           p.serialNumber + "|" + p.driver + "|" + portStateText(p);
 }
 
 TEST(PortList, EveryKindOfDeviceGivesARowWithWhatCouldBeRead) {
     FakeSystem sys;
     // An adapter on a root port, with a stable name.
-    sys.usb(kUsb + "/1-1", "067b", "2303", "Prolific", "USB serial cable", "A1B2");
+    sys.usb(kUsb + "/1-1", {"067b", "2303", "Prolific", "USB serial cable", "A1B2"});
     sys.tty("ttyUSB0", kUsb + "/1-1/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
     sys.link("dev/serial/by-id/usb-Prolific_USB_serial_cable_A1B2-if00-port0", "../../ttyUSB0");
-    sys.link("dev/serial/by-id/usb-Other-if00-port0", "../../ttyUSB9");
     // An adapter two levels below a hub: its own ids, not the hubs'.
-    sys.usb(kUsb + "/1-2", "05e3", "0608", "GenesysLogic", "USB2.0 Hub");
-    sys.usb(kUsb + "/1-2/1-2.4", "05e3", "0610", "GenesysLogic", "USB2.1 Hub");
-    sys.usb(kUsb + "/1-2/1-2.4/1-2.4.1", "1a86", "7523", "", "USB Serial");
+    sys.usb(kUsb + "/1-2", {"05e3", "0608", "GenesysLogic", "USB2.0 Hub"});
+    sys.usb(kUsb + "/1-2/1-2.4", {"05e3", "0610", "GenesysLogic", "USB2.1 Hub"});
+    sys.usb(kUsb + "/1-2/1-2.4/1-2.4.1", {"1a86", "7523", "", "USB Serial"});
     sys.tty("ttyUSB1", kUsb + "/1-2/1-2.4/1-2.4.1/1-2.4.1:1.0/ttyUSB1", "usb-serial/ch341-uart");
     // A CDC-ACM device: the tty sits right under the interface.
-    sys.usb(kUsb + "/1-3", "1234", "5678", "Maker \r", "Phone modem");
+    sys.usb(kUsb + "/1-3", {"1234", "5678", "Maker \r", "Phone modem"});
     sys.tty("ttyACM0", kUsb + "/1-3/1-3:1.0", "usb/cdc_acm");
     // On-board UARTs: the serial core's generic drivers are skipped; a slot with no UART is left out.
     const std::string uart = "platform/serial8250";
@@ -51,7 +50,7 @@ TEST(PortList, EveryKindOfDeviceGivesARowWithWhatCouldBeRead) {
     sys.file("sys/devices/virtual/tty/tty1/dev", "4:1\n");  // a console: no device behind it
     sys.link("sys/class/tty/tty1", sys.root() + "/sys/devices/virtual/tty/tty1");
     // Half-written ids, a FIFO and a directory where strings belong, and no device node.
-    sys.usb(kUsb + "/1-4", "06", "", "", "");
+    sys.usb(kUsb + "/1-4", {"06", "", "", ""});
     sys.file("sys/devices/" + kUsb + "/1-4/idProduct", "");
     ::mkfifo((sys.root() + "/sys/devices/" + kUsb + "/1-4/product").c_str(), 0644);
     std::filesystem::create_directories(sys.root() + "/sys/devices/" + kUsb + "/1-4/manufacturer");
@@ -66,18 +65,17 @@ TEST(PortList, EveryKindOfDeviceGivesARowWithWhatCouldBeRead) {
     for (const PortInfo& port : listPorts(sys.roots())) rows.push_back(fields(port, sys.root()));
     EXPECT_EQ(rows,
               (std::vector<std::string>{
-                  "ttyACM0|/dev/ttyACM0|||usb 1234:5678|Maker|Phone modem||cdc_acm|ready",
-                  "ttyS0|/dev/ttyS0|||:||||serial8250|ready",
+                  "ttyACM0|/dev/ttyACM0|||Phone modem 1234:5678 (Maker)||cdc_acm|ready",
+                  "ttyS0|/dev/ttyS0|||||serial8250|ready",
                   "ttyUSB0|/dev/ttyUSB0|COM1|/dev/serial/by-id/usb-Prolific_USB_serial_cable_A1B2-if00-port0|"
-                  "usb 067b:2303|Prolific|USB serial cable|A1B2|pl2303|ready",
-                  "ttyUSB1|/dev/ttyUSB1|COM2||usb 1a86:7523||USB Serial||ch341-uart|ready",
-                  "ttyUSB2|/dev/ttyUSB2|||usb 06:|||||missing",
-                  "ttyUSB10|/dev/ttyUSB10|||:|||||missing",
-                  "ttyX\"q 9\x1b|/dev/ttyX\"q 9\x1b|||:|||||ready",
+                  "USB serial cable 067b:2303 (Prolific)|A1B2|pl2303|ready",
+                  "ttyUSB1|/dev/ttyUSB1|COM2||USB Serial 1a86:7523||ch341-uart|ready",
+                  "ttyUSB2|/dev/ttyUSB2|||06:?|||missing",
+                  "ttyUSB10|/dev/ttyUSB10||||||missing",
+                  "ttyX\"q 9\x1b|/dev/ttyX\"q 9\x1b||||||ready",
               }));
     EXPECT_TRUE(canListPorts(sys.roots()));
     EXPECT_FALSE(canListPorts({sys.root() + "/none", sys.roots().dev, sys.roots().proc}));
-    EXPECT_EQ(portSummary(listPorts(sys.roots()).back()), sys.root() + "/dev/ttyX\"q 9?: ready");
 }
 
 // A child under another program's name that holds the pseudo-terminal open until killed.
@@ -94,7 +92,7 @@ struct Holder {
     const pid_t pid;
 };
 
-TEST(PortHolders, TheProcessHoldingAPortIsNamedAndTheLinkLeavesThePortAlone) {
+TEST(PortHolders, ADeviceAnotherProcessHasOpenIsNamedAndLeftAlone) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const std::string path = ::ptsname(master);
@@ -104,7 +102,6 @@ TEST(PortHolders, TheProcessHoldingAPortIsNamedAndTheLinkLeavesThePortAlone) {
         Holder holder(path);
         PortInfo port;
         for (int wait = 0; wait < 500 && (port = describePort(path)).holders.empty(); ++wait) ::usleep(10000);
-        EXPECT_EQ(port.holders, (std::vector<PortHolder>{{holder.pid, "ModemManager"}}));
         EXPECT_EQ(
             openFailureReason(port, OpenError::Busy),
             path + ": the port is held by ModemManager (pid " + std::to_string(holder.pid) +
@@ -113,80 +110,36 @@ TEST(PortHolders, TheProcessHoldingAPortIsNamedAndTheLinkLeavesThePortAlone) {
                 path.substr(path.rfind('/') + 1) +
                 "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in /etc/udev/rules.d/99-phone-updater.rules, run sudo "
                 "udevadm control --reload and sudo systemctl restart ModemManager");
-        EXPECT_FALSE(link.open('1', kSlowSpeed));
+        EXPECT_FALSE(link.open('1', kSlowSpeed));  // not even opened: it is not locked, only open
         EXPECT_EQ(link.lastOpenError(), OpenError::Busy);
     }
-    EXPECT_EQ(portStateText(describePort(path)), "ready");
     EXPECT_TRUE(link.open('1', kSlowSpeed));
-    EXPECT_EQ(describePort(path).holders, (std::vector<PortHolder>{{::getpid(), "serial_tests"}}));
-    link.close();
     ::close(master);
 }
 
 TEST(PortHolders, ProcessesThatCannotBeInspectedAreOnlySuspects) {
     FakeSystem sys;
-    sys.file("dev/ttyUSB0", "");
-    const std::string device = sys.roots().dev + "/ttyUSB0";
+    sys.file("dev/tty USB0", "");
+    const std::string device = sys.roots().dev + "/tty USB0";
     for (const char* pid : {"912", "80", "900", "self"}) sys.file("proc/" + std::string(pid) + "/fd", "");
-    sys.file("proc/912/comm", "ModemManager\n");  // its fd "directory" cannot be read
-    sys.file("proc/80/comm", "brltty\n");
+    sys.file("proc/80/comm", "ModemManager\n");  // its fd "directory" cannot be read
+    sys.file("proc/912/comm", "brltty\n");
     sys.file("proc/900/comm", "bash\n");
+    sys.file("proc/self/comm", "ModemManager\n");
     sys.file("proc/77/comm", "brltty\n");
     sys.link("proc/77/fd/5", device);
-    sys.file("proc/78/comm", "vim\n");
-    sys.link("proc/78/fd/3", sys.roots().dev + "/ttyUSB1");
-    sys.file("proc/self/comm", "ModemManager\n");
     const HolderScan scan = findPortHolders(device, sys.roots().proc);
     EXPECT_EQ(scan.holders, (std::vector<PortHolder>{{77, "brltty"}}));
-    EXPECT_EQ(scan.suspects, (std::vector<PortHolder>{{80, "brltty"}, {912, "ModemManager"}}));
-}
-
-// Missing and permission-denied-with-a-group lines are checked through the CLI itself.
-TEST(PortTexts, EveryReasonLineReadsExactly) {
-    using S = PortState;
-    const struct {
-        void (*setUp)(PortInfo&);
-        OpenError error;
-        const char* summary;
-        const char* reason;
-    } cases[] = {
-        {[](PortInfo& p) { p.usb = false, p.comName.clear(), p.owner = "root"; }, OpenError::Permission,
-         "/dev/ttyUSB0: ready", "/dev/ttyUSB0: permission denied: only its owner, root, may use it"},
-        {[](PortInfo& p) {
-             p.product.clear(), p.state = S::Held, p.holders = {{7, "vim"}, {77, "brltty"}};
-         },
-         OpenError::Busy, "/dev/ttyUSB0 (COM1): 067b:2303 (Prolific), held by vim (pid 7), brltty (pid 77)",
-         "/dev/ttyUSB0: the port is held by vim (pid 7), brltty (pid 77): brltty takes some USB serial "
-         "adapters for braille displays. If you use none, remove it (sudo apt remove brltty) and plug the "
-         "cable in again"},
-        {[](PortInfo& p) {
-             p.manufacturer.clear(), p.suspects = {{812, "ModemManager"}};
-         },
-         OpenError::Busy, "/dev/ttyUSB0 (COM1): USB serial cable 067b:2303, ready",
-         "/dev/ttyUSB0: the port is held by another program (perhaps ModemManager, pid 812): ModemManager "
-         "probes serial devices for modems. To keep it off this one, put the line "
-         "ATTRS{idVendor}==\"067b\", ATTRS{idProduct}==\"2303\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in "
-         "/etc/udev/rules.d/99-phone-updater.rules, run sudo udevadm control --reload and plug the cable "
-         "in again"},
-        {[](PortInfo& p) {
-             p.name = "a\"b", p.vendorId = "06g1", p.holders = {{9, "ModemManager"}};
-         },
-         OpenError::Busy, "/dev/ttyUSB0 (COM1): USB serial cable 06g1:2303 (Prolific), ready",
-         "/dev/ttyUSB0: the port is held by ModemManager (pid 9): ModemManager probes serial devices for "
-         "modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a udev rule"},
-        {[](PortInfo& p) { p.productId.clear(), p.state = S::Unusable; }, OpenError::Busy,
-         "/dev/ttyUSB0 (COM1): USB serial cable 067b:? (Prolific), not usable",
-         "/dev/ttyUSB0: the port is held by another program"},
-    };
-    for (const auto& c : cases) {
-        PortInfo port;
-        port.name = "ttyUSB0", port.path = "/dev/ttyUSB0", port.comName = "COM1", port.usb = true;
-        port.vendorId = "067b", port.productId = "2303", port.manufacturer = "Prolific";
-        port.product = "USB serial cable";
-        c.setUp(port);
-        EXPECT_EQ(portSummary(port), c.summary);
-        EXPECT_EQ(openFailureReason(port, c.error), c.reason);
-    }
+    EXPECT_EQ(scan.suspects, (std::vector<PortHolder>{{80, "ModemManager"}, {912, "brltty"}}));
+    // Held, with no holder this process may see: the likely one is named, with a fix that fits any name.
+    PortInfo port = describePort(device, sys.roots());
+    port.holders.clear();
+    EXPECT_EQ(
+        openFailureReason(port, OpenError::Busy),
+        device +
+            ": the port is held by another program (perhaps ModemManager, pid 80): ModemManager probes "
+            "serial devices for modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a "
+            "udev rule");
 }
 
 }  // namespace
