@@ -11,9 +11,11 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
+#include "cli/port_report.h"
 #include "cli/signal_abort.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
+#include "serial/port_info.h"
 #include "serial/serial_link.h"
 #include "session/session_control.h"
 
@@ -28,7 +30,7 @@ struct FlashArgs {
 std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
     if (!parsed.error.empty()) return parsed.error;
     if (parsed.has("--port")) out.device = parsed.options.at("--port");
-    if (out.device.empty()) return "flash needs --port DEVICE (a device path or COM1..COM4)";
+    if (out.device.empty()) return "flash needs --port DEVICE (a device path, COM1..COM4 or auto)";
     if (parsed.operands.size() != 1) return "flash takes exactly one FILE";
     out.file = parsed.operands[0];
     return {};
@@ -43,10 +45,7 @@ char comPortDigit(const std::string& device) {
 }
 
 std::string whyPortFailed(const SerialLink& link) {
-    std::string why = link.lastOpenPath() + ": " + openErrorText(link.lastOpenError());
-    if (link.lastOpenError() == OpenError::Permission)
-        why += " (add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
-    return why;
+    return openFailureReason(describePort(link.lastOpenPath()), link.lastOpenError());
 }
 
 }  // namespace
@@ -66,11 +65,23 @@ int runFlash(const CommandArgs& args) {
         return loaded.exitCode;
     }
     const FlashImage& image = loaded.read.image;
+    // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.
+    std::string chosen;
+    if (flash.device == "auto") {
+        const AutoPort pick = pickAutoPort(listPorts());
+        if (pick.path.empty()) {
+            std::fprintf(stderr, "phone-updater-cli: %s\n", pick.error.c_str());
+            return kExitNoPort;
+        }
+        flash.device = pick.path;
+        chosen = "Port: " + portSummary(describePort(pick.path));
+    }
 
     const char digit = comPortDigit(flash.device);
     TerminalPanel panel(stderr, stderrIsTerminal(), digit ? digit : '1');
     SessionControl control(panel);
     if (!digit) control.link().setPortResolver([device = flash.device](char) { return device; });
+    if (!chosen.empty()) panel.note(chosen);
 
     int result;
     int signal;

@@ -9,3 +9,4 @@ using CommandArgs = std::vector<std::string>;
 int runInfo(const CommandArgs& args);     // cmd_info.cpp
 int runConvert(const CommandArgs& args);  // cmd_convert.cpp
 int runFlash(const CommandArgs& args);    // cmd_flash.cpp
+int runPorts(const CommandArgs& args);    // cmd_ports.cpp

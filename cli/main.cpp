@@ -27,6 +27,7 @@ int dispatch(int argc, char** argv) {
     if (command == "info") return runInfo(args);
     if (command == "convert") return runConvert(args);
     if (command == "flash") return runFlash(args);
+    if (command == "ports") return runPorts(args);
     // Further subcommands dispatch here, one line each.
 
     return usageError((command[0] == '-' ? "unknown option '" : "unknown command '") + command + "'");

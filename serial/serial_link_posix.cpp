@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "serial/port_backend.h"
+#include "serial/port_holders.h"
 
 struct PlatformPort {
     int fd = -1;
@@ -23,11 +23,6 @@ struct PlatformPort {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
 
 void setNonBlockingCloseOnExec(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -104,12 +99,7 @@ void PlatformPortDeleter::operator()(PlatformPort* port) const {
 
 // COM1..COM4 of the window: a USB adapter first, then a CDC-ACM device, then the built-in UART.
 std::string defaultPortPath(char portDigit) {
-    if (portDigit < '1' || portDigit > '9') return {};
-    const std::string index(1, static_cast<char>(portDigit - 1));
-    for (const char* family : {"/dev/ttyUSB", "/dev/ttyACM"}) {
-        if (exists(family + index)) return family + index;
-    }
-    return "/dev/ttyS" + index;
+    return comDevicePath(portDigit, "/dev");
 }
 
 namespace serial_port {
@@ -131,6 +121,9 @@ bool supportedSpeed(std::uint32_t speed) {
 }
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+    // Exclusive like a COM port elsewhere: a device another program has open (a modem prober, a forgotten
+    // terminal) is left alone, not even opened, since opening raises its modem lines.
+    if (heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {classifyOpenErrno(errno), errno};
 

@@ -1,7 +1,6 @@
 #include "ui/control_panel.h"
 
 #include <QAbstractButton>
-#include <algorithm>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -18,7 +17,7 @@
 #include <climits>
 
 #include "serial/activity_flags.h"
-#include "serial/port_probe.h"
+#include "serial/port_info.h"
 #include "serial/serial_link.h"
 #include "ui/about_text.h"
 #include "ui/dialog_units.h"
@@ -372,18 +371,33 @@ void ControlPanel::setPortPathFunction(PortPathFunction function) {
     refreshPortTooltips();
 }
 
+void ControlPanel::setPortRoots(const SystemRoots& roots) {
+    portRoots_ = roots;
+    refreshPortTooltips();
+}
+
 void ControlPanel::refreshPortTooltips() {
-    for (int i = 0; i < 4; ++i) {
-        const char digit = static_cast<char>('1' + i);
-        const std::string path = portPath_ ? portPath_(digit) : defaultPortPath(digit);
-        const QString tip = QStringLiteral("%1: %2").arg(
-            fromText(path), QString::fromLatin1(portAccessText(probePort(path))));
-        controls_.at(kPortIds[i])->setToolTip(tip);
-    }
+    for (int i = 0; i < 4; ++i) refreshPortTooltip(i);
+}
+
+// "COM1: /dev/ttyUSB0, USB serial cable 067b:2303 (Prolific), ready", and the fix on the lines below when
+// something stands in the way.
+void ControlPanel::refreshPortTooltip(int index) {
+    const char digit = static_cast<char>('1' + index);
+    const std::string path = portPath_ ? portPath_(digit) : comDevicePath(digit, portRoots_.dev);
+    const PortInfo port = describePort(path, portRoots_);
+    std::string tip = std::string("COM") + digit + ": " + oneLine(path) + ", " + portDetails(port);
+    if (const std::string fix = portFix(port); !fix.empty()) tip += "\n" + fix;
+    controls_.at(kPortIds[index])->setToolTip(fromText(tip));
 }
 
 bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
-    // The device behind a port can come and go: name it as it is when the tooltip is asked for.
-    if (event->type() == QEvent::ToolTip) refreshPortTooltips();
+    // The device behind a port can come and go: name it as it is when its tooltip is about to show, and
+    // only then (no polling, no cost while idle).
+    if (event->type() == QEvent::ToolTip) {
+        for (int i = 0; i < 4; ++i) {
+            if (controls_.at(kPortIds[i]) == watched) refreshPortTooltip(i);
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "serial/port_info.h"
 #include "session/panel.h"
 #include "ui/clock_counter.h"
 
@@ -83,6 +84,8 @@ class ControlPanel : public QWidget, public Panel {
 
     void setMessageBoxFunction(MessageBoxFunction function) { messageBox_ = std::move(function); }
     void setPortPathFunction(PortPathFunction function);
+    // Where the port tooltips look the devices up (default: the system's own tables).
+    void setPortRoots(const SystemRoots& roots);
     void refreshPortTooltips();
 
     QWidget* control(int id) const;
@@ -109,6 +112,7 @@ class ControlPanel : public QWidget, public Panel {
     void initialise();
     QWidget* createControl(const struct ControlSpec& entry);
     void repaintLight(int x, int y);
+    void refreshPortTooltip(int index);
 
     std::map<int, QWidget*> controls_;
     QButtonGroup ports_;
@@ -130,4 +134,5 @@ class ControlPanel : public QWidget, public Panel {
     int iconFrame_ = 0;
     MessageBoxFunction messageBox_;
     PortPathFunction portPath_;
+    SystemRoots portRoots_;
 };

@@ -74,9 +74,13 @@ TEST_F(Serial, Raw8N1AtBothSpeedsAndNoOtherAndStaleInputDiscarded) {
 }
 
 TEST_F(Serial, ANonTerminalIsRefusedAndComDigitsNameTheFirstDeviceFamilyThatExists) {
-    link.setPortResolver([](char) { return std::string("/dev/null"); });  // opens, but is not a terminal
+    // Opens, but is not a terminal (/dev/null would do, but other programs hold it).
+    const std::string plainFile = ::testing::TempDir() + "serial-test-plain-file";
+    ::close(::open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
+    link.setPortResolver([&](char) { return plainFile; });
     EXPECT_FALSE(link.open('1', kSlowSpeed));
     EXPECT_EQ(link.lastOpenError(), OpenError::Settings);
+    ::unlink(plainFile.c_str());
     for (char digit = '1'; digit <= '4'; ++digit) {
         std::string expected = "/dev/ttyS" + std::string(1, static_cast<char>(digit - 1));
         for (const char* family : {"/dev/ttyACM", "/dev/ttyUSB"})

@@ -1,5 +1,7 @@
 // phone-updater-cli flash as a program against the simulated phone: exit codes, printed lines, signals.
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "session_fixture.h"
 #include "tests/support/program_run.h"
@@ -63,14 +65,20 @@ TEST_F(CliFlash, APortThatCannotBeOpenedExits1AndSaysWhy) {
     holder.setPortResolver([this](char) { return sim->slavePath(); });
     ASSERT_TRUE(holder.open('1', kSlowSpeed));
     const std::string locked = dir.write("locked-port", {});
-    ::chmod(locked.c_str(), 0);
+    // As root the child runs as nobody, so the device can belong to a group as a real one does.
+    const group* dialout = ::getgrnam("dialout");
+    const bool grouped = ::geteuid() == 0 && dialout && ::chown(locked.c_str(), 0, dialout->gr_gid) == 0;
+    ::chmod(locked.c_str(), grouped ? 0660 : 0);
     ::chmod(dir.path().c_str(), 0755);
     const std::tuple<std::string, std::string, bool> rows[] = {
         {dir.path() / "no-such-port", ": no such device", false},
-        {sim->slavePath(), ": the port is held by another program", false},
+        {sim->slavePath(), ": the port is held by cli_flash_test (pid " + std::to_string(::getpid()) + ")",
+         false},
         {locked,
-         ": permission denied (add your user to the dialout group: sudo usermod -aG dialout $USER, then log "
-         "in again)",
+         grouped
+             ? ": permission denied: add your user to the dialout group (sudo adduser $USER dialout), then "
+               "log in again"
+             : ": permission denied",
          true}};
     for (const auto& [port, why, unprivileged] : rows) {
         auto cli = flash(port, image, unprivileged);

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <set>
 
+#include "fake_system.h"
 #include "ui/dialog_units.h"
 #include "ui/panel_layout.h"
 #include "window_fixture.h"
@@ -153,11 +155,29 @@ TEST(Panel, PortsSelectTheirDigitAndNameTheirDevice) {
     EXPECT_EQ(f.panel().selectedPortDigit(), '4');     // none of COM 1..3 checked, nor COM 4
     EXPECT_FALSE(f.window.session().link().isOpen());  // choosing a port opens nothing
 
-    const std::string missing = "/nonexistent-dir/ttyNONE";
-    f.window.setPortResolver([&](char d) { return d == '1' ? "/dev/null" : d == '3' ? "/tmp" : missing; });
-    EXPECT_EQ(f.panel().control(IDC_COM1)->toolTip(), QStringLiteral("/dev/null: ready"));
-    EXPECT_EQ(f.panel().control(IDC_COM2)->toolTip(), QStringLiteral("/nonexistent-dir/ttyNONE: missing"));
-    EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("/tmp: not usable"));
+    FakeSystem sys;  // a USB adapter that vim and brltty hold
+    sys.usb("pci0000:00/usb1/1-1", {"067b", "2303", "Prolific", "USB serial cable"});
+    sys.tty("ttyUSB0", "pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
+    const std::string missing = "/nonexistent-dir/ttyNONE", device = sys.roots().dev + "/ttyUSB0";
+    for (const char* pid : {"70", "77"}) sys.link("proc/" + std::string(pid) + "/fd/3", device);
+    sys.file("proc/70/comm", "vim\n");
+    sys.file("proc/77/comm", "brltty\n");
+    f.panel().setPortRoots(sys.roots());
+    f.window.setPortResolver([&](char d) { return d == '1' ? device : d == '3' ? "/tmp" : missing; });
+    QWidget* com1 = f.panel().control(IDC_COM1);
+    EXPECT_EQ(com1->toolTip().toStdString(),
+              "COM1: " + device +
+                  ", USB serial cable 067b:2303 (Prolific), held by vim (pid 70), brltty (pid 77)\n"
+                  "brltty takes some USB serial adapters for braille displays. If you use none,\n"
+                  "remove it (sudo apt remove brltty) and plug the cable in again");
+    EXPECT_EQ(f.panel().control(IDC_COM2)->toolTip(),
+              QStringLiteral("COM2: /nonexistent-dir/ttyNONE, missing"));
+    EXPECT_EQ(f.panel().control(IDC_COM3)->toolTip(), QStringLiteral("COM3: /tmp, not usable"));
+    std::filesystem::remove(device);  // unplugged: read afresh when the tooltip is about to show
+    QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), com1->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(com1, &hover);
+    EXPECT_EQ(com1->toolTip().toStdString(),
+              "COM1: " + device + ", USB serial cable 067b:2303 (Prolific), missing");
     EXPECT_FALSE(f.window.session().link().open('2', 9600));  // the link follows the same mapping
     EXPECT_EQ(f.window.session().link().lastOpenPath(), missing);
 }

@@ -1,0 +1,98 @@
+// Holder search through /proc: for each process, the targets of its fd links. Only links are read (never
+// stat'ed or opened), so a stuck network mount or a device cannot make the search hang.
+#include "serial/port_holders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+int pidOf(const char* name) {
+    if (*name < '1' || *name > '9') return 0;
+    char* end = nullptr;
+    const long pid = std::strtol(name, &end, 10);
+    return *end == '\0' && pid > 0 && pid <= INT_MAX ? static_cast<int>(pid) : 0;
+}
+
+std::string programName(const std::string& processDir) {
+    char name[64] = {};
+    const int fd = ::open((processDir + "/comm").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    const ssize_t n = ::read(fd, name, sizeof name - 1);
+    ::close(fd);
+    std::string text(name, n > 0 ? static_cast<std::size_t>(n) : 0);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+    return text;
+}
+
+enum class FdSearch { Found, NotFound, Unreadable };
+
+FdSearch opensDevice(const std::string& processDir, const std::string& target) {
+    DirPtr fds(::opendir((processDir + "/fd").c_str()));
+    if (!fds) return errno == ENOENT ? FdSearch::NotFound : FdSearch::Unreadable;  // ENOENT: it has exited
+    bool unreadable = false;
+    char link[PATH_MAX];
+    while (const dirent* entry = ::readdir(fds.get())) {
+        if (entry->d_name[0] == '.') continue;
+        const ssize_t n = ::readlinkat(::dirfd(fds.get()), entry->d_name, link, sizeof link);
+        if (n < 0) {
+            unreadable = unreadable || errno == EACCES || errno == EPERM;
+            continue;
+        }
+        if (target.compare(0, std::string::npos, link, static_cast<std::size_t>(n)) == 0)
+            return FdSearch::Found;
+    }
+    return unreadable ? FdSearch::Unreadable : FdSearch::NotFound;
+}
+
+// The name the kernel reports for an open device: the path with every link resolved.
+std::string resolvedPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+}  // namespace
+
+HolderScan findPortHolders(const std::string& devicePath, const std::string& procRoot) {
+    HolderScan scan;
+    const std::string target = resolvedPath(devicePath);
+    DirPtr proc(::opendir(procRoot.c_str()));
+    if (!proc) return scan;
+    while (const dirent* entry = ::readdir(proc.get())) {
+        const int pid = pidOf(entry->d_name);
+        if (pid == 0) continue;
+        const std::string processDir = procRoot + "/" + entry->d_name;
+        const FdSearch found = opensDevice(processDir, target);
+        if (found == FdSearch::NotFound) continue;
+        std::string program = programName(processDir);
+        if (found == FdSearch::Found) {
+            scan.holders.push_back({pid, std::move(program)});
+        } else if (portGrabber(program) != PortGrabber::None) {
+            scan.suspects.push_back({pid, std::move(program)});
+        }
+    }
+    const auto byPid = [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; };
+    std::sort(scan.holders.begin(), scan.holders.end(), byPid);
+    std::sort(scan.suspects.begin(), scan.suspects.end(), byPid);
+    return scan;
+}
+
+bool heldByAnotherProcess(const std::string& devicePath, const std::string& procRoot) {
+    const int self = static_cast<int>(::getpid());
+    for (const PortHolder& holder : findPortHolders(devicePath, procRoot).holders) {
+        if (holder.pid != self) return true;
+    }
+    return false;
+}
