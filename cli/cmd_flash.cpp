@@ -1,10 +1,9 @@
-// phone-updater-cli flash --port DEVICE FILE: one update session through the terminal.
-#include <atomic>
-#include <csignal>
+// phone-updater-cli flash --port DEVICE [--port DEVICE]... [--repeat] [--log FILE] [--events] FILE: update
+// sessions through the terminal, one per port at a time.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -13,46 +12,49 @@
 #include "cli/load_image.h"
 #include "cli/port_report.h"
 #include "cli/signal_abort.h"
+#include "cli/station.h"
+#include "cli/station_io.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
 #include "serial/port_info.h"
-#include "serial/serial_link.h"
-#include "session/session_control.h"
 
 namespace {
 
 struct FlashArgs {
-    std::string device;
+    std::vector<std::string> ports;
     std::string file;
+    std::string logPath;
+    bool repeat = false;
+    bool events = false;
 };
 
 // Empty when the arguments are fine, else the reason for the usage error.
 std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
     if (!parsed.error.empty()) return parsed.error;
-    if (parsed.has("--port")) out.device = parsed.options.at("--port");
-    if (out.device.empty()) return "flash needs --port DEVICE (a device path, COM1..COM4 or auto)";
+    if (parsed.values.count("--port")) out.ports = parsed.values.at("--port");
+    if (out.ports.empty() || std::count(out.ports.begin(), out.ports.end(), "") > 0)
+        return "flash needs --port DEVICE (a device path, COM1..COM4 or auto)";
+    for (auto it = out.ports.begin(); it != out.ports.end(); ++it)
+        if (std::find(it + 1, out.ports.end(), *it) != out.ports.end())
+            return "port " + *it + " is given twice";
+    if (out.ports.size() > 1 && std::count(out.ports.begin(), out.ports.end(), "auto") > 0)
+        return "--port auto stands for the one USB serial device, so it comes alone";
     if (parsed.operands.size() != 1) return "flash takes exactly one FILE";
     out.file = parsed.operands[0];
+    if (parsed.has("--log")) {
+        out.logPath = parsed.options.at("--log");
+        if (out.logPath.empty()) return "--log needs a FILE";
+    }
+    out.repeat = parsed.has("--repeat");
+    out.events = parsed.has("--events");
     return {};
-}
-
-// "COM1".."COM4" (any case) name the four serial ports; anything else is a device path.
-char comPortDigit(const std::string& device) {
-    if (device.size() == 4 && (device[0] | 0x20) == 'c' && (device[1] | 0x20) == 'o' &&
-        (device[2] | 0x20) == 'm' && device[3] >= '1' && device[3] <= '4')
-        return device[3];
-    return 0;
-}
-
-std::string whyPortFailed(const SerialLink& link) {
-    return openFailureReason(describePort(link.lastOpenPath()), link.lastOpenError());
 }
 
 }  // namespace
 
 int runFlash(const CommandArgs& args) {
     FlashArgs flash;
-    const ParsedArgs parsed = parseArgs(args, {}, {"--port"});
+    const ParsedArgs parsed = parseArgs(args, {"--repeat", "--events"}, {"--port", "--log"});
     if (parsed.help) {
         printHelp(stdout);
         return kExitOk;
@@ -64,34 +66,60 @@ int runFlash(const CommandArgs& args) {
         std::fprintf(stderr, "%s\n", loaded.error);
         return loaded.exitCode;
     }
-    const FlashImage& image = loaded.read.image;
     // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.
     std::string chosen;
-    if (flash.device == "auto") {
+    if (flash.ports.front() == "auto") {
         const AutoPort pick = pickAutoPort(listPorts());
         if (pick.path.empty()) {
             std::fprintf(stderr, "phone-updater-cli: %s\n", pick.error.c_str());
             return kExitNoPort;
         }
-        flash.device = pick.path;
+        flash.ports.front() = pick.path;
         chosen = "Port: " + portSummary(describePort(pick.path));
     }
 
-    const char digit = comPortDigit(flash.device);
-    TerminalPanel panel(stderr, stderrIsTerminal(), digit ? digit : '1');
-    SessionControl control(panel);
-    if (!digit) control.link().setPortResolver([device = flash.device](char) { return device; });
-    if (!chosen.empty()) panel.note(chosen);
-
-    int result;
-    int signal;
-    {
-        SignalAbort abort(control);
-        control.startSession(image);
-        result = control.waitForEnd();
-        signal = abort.caught();
+    StationOptions options;
+    options.ports = flash.ports;
+    options.repeat = flash.repeat;
+    options.events = flash.events;
+    if (!flash.logPath.empty()) {
+        std::string why;
+        options.logFd = openAppend(flash.logPath, why);
+        if (options.logFd < 0) {
+            std::fprintf(stderr, "phone-updater-cli: cannot append to %s: %s\n", flash.logPath.c_str(),
+                         why.c_str());
+            return kExitCannotCreate;
+        }
     }
-    if (result == kSessionAborted) return 128 + (signal ? signal : SIGINT);
-    if (result == kPortBusy) panel.note(whyPortFailed(control.link()));
-    return result;
+    // A supervisor that stops reading the events must not take the sessions down with it.
+    if (flash.events) ignoreBrokenPipe();
+
+    // One port, once: the lines of a lone update, as they have always been.
+    std::optional<TerminalPanel> classic;
+    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(stderr, stderrIsTerminal(), '1');
+    if (!chosen.empty()) {
+        if (classic)
+            classic->note(chosen);
+        else
+            std::fprintf(stderr, "%s\n", chosen.c_str());
+    }
+
+    int code;
+    bool recorded;
+    {
+        SignalAbort signals;  // before any thread of the run
+        Station station(loaded.read.image, {flash.file, loaded.read.summary}, options,
+                        classic ? &*classic : nullptr);
+        signals.onSignal([&station](int signal) { station.stop(signal); });
+        station.run();
+        signals.onSignal({});
+        code = station.exitCode();
+        recorded = station.recordsWritten();
+    }
+    closeFile(options.logFd);
+    if (!recorded) {
+        std::fputs("phone-updater-cli: not every record could be written\n", stderr);
+        if (code == kExitOk) code = kExitWriteFailed;
+    }
+    return code;
 }

@@ -35,6 +35,7 @@ ParsedArgs parseArgs(const CommandArgs& args, std::initializer_list<const char*>
                 parsed.error = name + " needs a value";
                 break;
             }
+            parsed.values[name].push_back(parsed.options[name]);
         } else {
             parsed.error = "unknown option '" + arg + "'";
             break;

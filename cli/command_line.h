@@ -10,9 +10,11 @@
 
 struct ParsedArgs {
     std::vector<std::string> operands;
-    std::map<std::string, std::string> options;  // given option -> its value ("" for a flag)
-    bool help = false;                           // -h or --help
-    std::string error;                           // non-empty: the reason for a usage error
+    std::map<std::string, std::string>
+        options;  // given option -> its value ("" for a flag); the last one wins
+    std::map<std::string, std::vector<std::string>> values;  // valued option -> every value given, in order
+    bool help = false;                                       // -h or --help
+    std::string error;                                       // non-empty: the reason for a usage error
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
 };

@@ -3,30 +3,31 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "cli/signal_abort.h"
 
 // SIGINT and SIGTERM are taken by a thread with sigwait, so no code runs inside a signal handler; the thread
-// turns the first of them into an Abort. SIGUSR2 only wakes it up when the session ended by itself.
+// hands the first of them on. SIGUSR2 only wakes it up when the run ended by itself.
 struct SignalAbort::Impl {
-    explicit Impl(SessionControl& c) : control(c) {}
-
     void waitForSignal() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0 || signal == SIGUSR2) return;
+        std::lock_guard lock(mutex);
         caught = signal;
-        control.abortSession();
+        if (action) action(signal);
     }
 
-    SessionControl& control;
     sigset_t set{};
     sigset_t previous{};
-    std::thread thread;
+    std::mutex mutex;
+    std::function<void(int)> action;  // guarded by mutex
     std::atomic<int> caught{0};
+    std::thread thread;
 };
 
-SignalAbort::SignalAbort(SessionControl& control) : impl_(std::make_unique<Impl>(control)) {
+SignalAbort::SignalAbort() : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     sigemptyset(&d.set);
     sigaddset(&d.set, SIGINT);
@@ -41,6 +42,13 @@ SignalAbort::~SignalAbort() {
     if (!d.caught) pthread_kill(d.thread.native_handle(), SIGUSR2);
     d.thread.join();
     pthread_sigmask(SIG_SETMASK, &d.previous, nullptr);
+}
+
+void SignalAbort::onSignal(std::function<void(int)> action) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    d.action = std::move(action);
+    if (d.caught && d.action) d.action(d.caught);
 }
 
 int SignalAbort::caught() const {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "cli/signal_abort.h"
@@ -26,22 +27,25 @@ BOOL WINAPI onConsoleControl(DWORD event) {
 
 }  // namespace
 
-// The handler only records the event; this thread does the Abort, which waits for the worker.
+// The handler only records the event; this thread runs the action, which waits for the workers.
 struct SignalAbort::Impl {
-    explicit Impl(SessionControl& c) : control(c) {}
-
-    SessionControl& control;
     HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::mutex mutex;
+    std::function<void(int)> action;  // guarded by mutex
+    bool interrupted = false;         // guarded by mutex
     std::thread thread;
 };
 
-SignalAbort::SignalAbort(SessionControl& control) : impl_(std::make_unique<Impl>(control)) {
+SignalAbort::SignalAbort() : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     caughtSignal = 0;
     ResetEvent(interruptEvent);
     d.thread = std::thread([&d] {
         const HANDLE events[2] = {interruptEvent, d.finished};
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) d.control.abortSession();
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+        std::lock_guard lock(d.mutex);
+        d.interrupted = true;
+        if (d.action) d.action(caughtSignal);
     });
     armed = true;
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
@@ -54,6 +58,13 @@ SignalAbort::~SignalAbort() {
     SetEvent(d.finished);
     d.thread.join();
     CloseHandle(d.finished);
+}
+
+void SignalAbort::onSignal(std::function<void(int)> action) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    d.action = std::move(action);
+    if (d.interrupted && d.action) d.action(caughtSignal);
 }
 
 int SignalAbort::caught() const {

@@ -4,9 +4,9 @@
 
 namespace {
 constexpr int kBarWidth = 40;
+}  // namespace
 
-// The fields a terminal user wants to follow, with the label each line gets.
-const char* fieldLabel(int control) {
+const char* terminalFieldLabel(int control) {
     switch (control) {
         case IDC_PHONE:
             return "Phone";
@@ -21,12 +21,10 @@ const char* fieldLabel(int control) {
     }
 }
 
-// Field texts start with a space where the window pads them; a line does not need it.
-std::string trimmed(const std::string& text) {
+std::string trimmedField(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first);
 }
-}  // namespace
 
 TerminalPanel::TerminalPanel(std::FILE* out, bool drawProgress, char portDigit)
     : out_(out), drawProgress_(drawProgress), portDigit_(portDigit) {}
@@ -38,12 +36,12 @@ void TerminalPanel::setStatus(const std::string& text) {
 
 void TerminalPanel::setFieldText(int control, const std::string& text) {
     std::lock_guard lock(mutex_);
-    const char* label = fieldLabel(control);
+    const char* label = terminalFieldLabel(control);
     if (!label) return;
     std::string& shown = fields_[control];
     if (shown == text) return;
     shown = text;
-    const std::string value = trimmed(text);
+    const std::string value = trimmedField(text);
     if (!value.empty()) printLine(std::string(label) + ": " + value);
 }
 

@@ -11,6 +11,11 @@
 
 #include "session/panel.h"
 
+// The fields a terminal user wants to follow, with the label each line gets; null for the others.
+const char* terminalFieldLabel(int control);
+// Field texts start with a space where the window pads them; a line does not need it.
+std::string trimmedField(const std::string& text);
+
 class TerminalPanel final : public Panel {
   public:
     TerminalPanel(std::FILE* out, bool drawProgress, char portDigit);

@@ -53,6 +53,7 @@ struct SerialLink::Backend {
     ReplyBuffer reply;
     char portDigit = '1';
     std::atomic<bool> interrupted{false};
+    std::atomic<std::uint64_t> written{0};
     OpenError lastError = OpenError::None;
     int lastErrno = 0;
     std::string lastPath;

@@ -83,6 +83,7 @@ bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
     Backend& b = *backend_;
     if (b.interrupted || !isOpen()) return false;
     if (!serial_port::write(*b.port, bytes, count)) return false;
+    b.written.fetch_add(count, std::memory_order_relaxed);
     activityFlags.txSeen = true;
     return true;
 }
@@ -118,6 +119,9 @@ bool SerialLink::readReply() {
 
 const ReplyBuffer& SerialLink::reply() const {
     return backend_->reply;
+}
+std::uint64_t SerialLink::bytesWritten() const {
+    return backend_->written.load(std::memory_order_relaxed);
 }
 OpenError SerialLink::lastOpenError() const {
     return backend_->lastError;

@@ -62,6 +62,8 @@ public:
     bool readReply();
 
     const ReplyBuffer& reply() const;
+    // Bytes of every successful write since the link was made. Thread-safe.
+    std::uint64_t bytesWritten() const;
     OpenError lastOpenError() const;
     int lastOpenErrno() const;
     std::string lastOpenPath() const;

@@ -23,6 +23,7 @@ struct SessionControl::Impl {
     SerialLink link;
     SessionState state;
     Payloads payloads = loadPayloads();
+    BeforeErase beforeErase;
 
     std::mutex control;  // one start, abort or shutdown at a time
     std::thread worker;
@@ -71,6 +72,10 @@ void SessionControl::setPayloads(const Payloads& payloads) {
     impl_->payloads = payloads;
 }
 
+void SessionControl::setBeforeErase(BeforeErase gate) {
+    impl_->beforeErase = std::move(gate);
+}
+
 void SessionControl::updatePressed(const FlashImage& image) {
     if (running())
         abortSession();
@@ -102,7 +107,8 @@ void SessionControl::startSession(const FlashImage& image) {
     // stream.
     d.worker = std::thread([&d, sync = d.sync, &image] {
         WorkerPanel panel(d.panel, d.executor, sync);
-        SessionContext ctx{panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected};
+        SessionContext ctx{
+            panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected, d.beforeErase};
         const int code = runUpdateSession(ctx);
         {
             std::lock_guard lock(sync->mutex);

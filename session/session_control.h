@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "image/flash_image.h"
 #include "panel.h"
@@ -33,6 +34,11 @@ enum FailureCode : int {
 // How a session ended, as waitForEnd() reports it: 0 success, 1..5 a FailureCode, or one of these.
 inline constexpr int kSessionAborted = -1;
 inline constexpr int kNoSession = -2;
+// Stopped after the IMEI read because beforeErase said no: nothing erased, the port closed, no message shown.
+inline constexpr int kSessionHeld = -3;
+
+// Decides, from the IMEI just read (15 digits), whether the session may erase the phone. Runs on the worker.
+using BeforeErase = std::function<bool(std::string_view imei)>;
 
 const char* failureMessage(int code);  // "Unknown error" for codes outside 1..5
 inline constexpr const char* kBatteryHint =
@@ -55,6 +61,8 @@ class SessionControl {
     SessionState& state();
     const Payloads& payloads() const;
     void setPayloads(const Payloads& payloads);
+    // For the sessions started after it; call while none runs.
+    void setBeforeErase(BeforeErase gate);
 
     // The Update/Abort button: start when no session runs, abort otherwise.
     void updatePressed(const FlashImage& image);
@@ -68,7 +76,8 @@ class SessionControl {
     void shutdown();
 
     bool running() const;
-    // Blocks until the current session's worker has ended; its result (0, a FailureCode, kSessionAborted).
+    // Blocks until the current session's worker has ended; its result (0, a FailureCode, kSessionAborted,
+    // kSessionHeld).
     int waitForEnd();
 
   private:

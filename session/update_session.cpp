@@ -34,7 +34,8 @@ class Conversation {
     int sendBootApplication();
     int changeSpeed();
     int sendServiceApplication();
-    int readImei(PhoneModel model);
+    int readImei(PhoneModel model, std::string& digits);
+    int holdBeforeErase();
     int eraseAndBlankCheck();
     int streamImage();
     int formatAndCheck();
@@ -131,7 +132,7 @@ int Conversation::sendServiceApplication() {
     return 0;
 }
 
-int Conversation::readImei(PhoneModel model) {
+int Conversation::readImei(PhoneModel model, std::string& digits) {
     status(kStatusImei);
     send(phoneModelInfo(model).imeiRequest);
     if (!ctx_.link.readReply()) return fail(kWrongResponse);
@@ -141,7 +142,16 @@ int Conversation::readImei(PhoneModel model) {
                     [](char w, std::uint8_t got) { return static_cast<std::uint8_t>(w) == got; }))
         return fail(kWrongResponse);
     field(IDC_IMEI, imeiText(reply.bytes.data()));
+    digits.assign(reply.bytes.begin(), reply.bytes.begin() + kImeiDigits);
     return 0;
+}
+
+// Ends a session that beforeErase refused: nothing more is sent, and it is no failure, so no message.
+int Conversation::holdBeforeErase() {
+    ctx_.link.close();
+    ctx_.state.clockRunning = false;
+    idleReset(ctx_.panel, ctx_.state);
+    return kSessionHeld;
 }
 
 int Conversation::eraseAndBlankCheck() {
@@ -220,7 +230,9 @@ int Conversation::run() {
         if (int code = (this->*step)()) return code;
     }
     if (aborted()) return kSessionAborted;
-    if (int code = readImei(model)) return code;
+    std::string imei;
+    if (int code = readImei(model, imei)) return code;
+    if (ctx_.beforeErase && !ctx_.beforeErase(imei)) return aborted() ? kSessionAborted : holdBeforeErase();
     for (Step step :
          {&Conversation::eraseAndBlankCheck, &Conversation::streamImage, &Conversation::formatAndCheck}) {
         if (aborted()) return kSessionAborted;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <string_view>
 
 #include "image/flash_image.h"
 #include "panel.h"
@@ -17,9 +19,13 @@ struct SessionContext {
     const FlashImage& image;
     const std::atomic<bool>& aborted;  // raised by abortSession; the worker then stops without a word
     std::atomic<bool>& phoneDetected;  // raised at detection, never lowered: decides the hint after an abort
+    // Asked with the IMEI's 15 digits once they are read, before anything is erased; false holds the session
+    // there (see BeforeErase). Empty: the session goes on as always.
+    BeforeErase beforeErase = {};
 };
 
-// Steps 1-16 of an update. Returns 0 after success, the FailureCode it failed with, or kSessionAborted.
+// Steps 1-16 of an update. Returns 0 after success, the FailureCode it failed with, kSessionAborted, or
+// kSessionHeld when beforeErase said no.
 int runUpdateSession(SessionContext& ctx);
 
 // A failed step: closes the link, shows the code's message (and the battery hint unless the port would not

@@ -1,4 +1,5 @@
 // phone-sim: a simulated phone on a pseudo-terminal, for trying the updater without a phone.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +77,13 @@ int main(int argc, char** argv) {
             } else if (arg == "--save") {
                 options.savePath = value;
             } else if (arg == "--imei") {
-                options.imei = value;
+                // Several, separated by commas: the phones of successive sessions, in turn.
+                for (std::size_t start = 0, end; start <= value.size(); start = end + 1) {
+                    end = std::min(value.find(',', start), value.size());
+                    options.imeiCycle.push_back(value.substr(start, end - start));
+                }
+                options.imei = options.imeiCycle.front();
+                if (options.imeiCycle.size() == 1) options.imeiCycle.clear();
             } else if (arg == "--erase-ms") {
                 // How long the erase takes between its two replies (default 600).
                 options.eraseTime = std::chrono::milliseconds(std::atoi(value.c_str()));

@@ -142,6 +142,7 @@ struct PhoneSim::Impl {
     std::vector<std::uint8_t> received;
     std::atomic<std::size_t> receivedCount{0};
 
+    std::string imei;                  // this session's
     std::vector<std::uint8_t> frames;  // the frame stream as received, for savePath
     bool framesStarted = false;
     long framesDone = 0;
@@ -201,9 +202,8 @@ struct PhoneSim::Impl {
     bool reply(SimStep at) {
         const auto fault = options.replyFaults.find(at);
         if (fault != options.replyFaults.end() && fault->second == ReplyFault::Missing) return true;
-        const std::string text = fault != options.replyFaults.end()
-                                     ? wrongReply(at, options.model, options.imei)
-                                     : correctReply(at, options.model, options.imei);
+        const std::string text = fault != options.replyFaults.end() ? wrongReply(at, options.model, imei)
+                                                                    : correctReply(at, options.model, imei);
         line.send(text);
         return true;
     }
@@ -290,6 +290,8 @@ void PhoneSim::Impl::run() {
         framesStarted = false;
         framesDone = 0;
         pending = SimVerdict{};
+        const auto& cycle = options.imeiCycle;
+        imei = cycle.empty() ? options.imei : cycle[static_cast<std::size_t>(sessions) % cycle.size()];
         setStep(SimStep::WaitingForUpdater);
         // The line starts out idle. For a later session, mark it idle again unless the next updater has
         // already opened it.
@@ -338,7 +340,7 @@ void PhoneSim::Impl::drainUntilClosed() {
 }
 
 bool PhoneSim::Impl::converse() {
-    const std::string powerOn = correctReply(SimStep::PowerOn, options.model, options.imei);
+    const std::string powerOn = correctReply(SimStep::PowerOn, options.model, imei);
     if (!line.pause(options.powerOnDelay)) return failWaiting(SimLine::Status::Stopped, SimStep::PowerOn, 0);
     if (!options.noise.empty()) {
         line.send(options.noise);
@@ -511,11 +513,14 @@ PhoneSim::~PhoneSim() {
 
 bool PhoneSim::start(std::string& error) {
     Impl& d = *impl_;
-    const std::string& imei = d.options.imei;
-    if (imei.size() != 15 ||
-        !std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        error = "an IMEI has 15 digits";
-        return false;
+    std::vector<std::string> imeis = d.options.imeiCycle;
+    imeis.push_back(d.options.imei);
+    for (const std::string& imei : imeis) {
+        if (imei.size() != 15 ||
+            !std::all_of(imei.begin(), imei.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            error = "an IMEI has 15 digits";
+            return false;
+        }
     }
     if (!d.line.create(d.options.linkPath, error)) return false;
     d.line.setHangupGrace(d.options.hangupGrace);

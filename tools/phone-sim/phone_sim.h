@@ -28,6 +28,9 @@ enum class ReplyFault { Wrong, Missing };
 struct PhoneSimOptions {
     PhoneKind model = PhoneKind::T1x;
     std::string imei = "490154203237518";
+    // When given, session k (from 0) reports laterImeis[k % size] instead: the phones on a station's cable,
+    // one after another (the same one twice for a phone that restarted while still connected).
+    std::vector<std::string> imeiCycle;
     std::string linkPath;  // when set, a symlink to the pseudo-terminal's slave
 
     // The image the updater is expected to stream. Without one, frames are checked by their checksums and
