@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "serial/serial_link.h"
@@ -53,6 +54,9 @@ struct SerialLink::Backend {
     ReplyBuffer reply;
     char portDigit = '1';
     std::atomic<bool> interrupted{false};
+    // Held by open and write from their check of `interrupted` until the device call is done, and taken by
+    // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line.
+    std::mutex gate;
     OpenError lastError = OpenError::None;
     int lastErrno = 0;
     std::string lastPath;

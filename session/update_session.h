@@ -8,9 +8,10 @@
 #include "payloads.h"
 #include "serial/serial_link.h"
 #include "session_control.h"
+#include "worker_panel.h"
 
 struct SessionContext {
-    Panel& panel;  // the worker's view of the panel (see WorkerPanel)
+    WorkerPanel& panel;
     SerialLink& link;
     SessionState& state;
     const Payloads& payloads;
@@ -22,9 +23,10 @@ struct SessionContext {
 // Steps 1-16 of an update. Returns 0 after success, the FailureCode it failed with, or kSessionAborted.
 int runUpdateSession(SessionContext& ctx);
 
-// A failed step: closes the link, shows the code's message (and the battery hint unless the port would not
-// open), returns the panel to idle and hands the code back for the worker to return. Does nothing once the
-// session is aborted (the abort owns the ending then) and returns kSessionAborted.
+// A failed step: closes the link, shows the code's message (and the battery hint when the phone may have been
+// touched: not when the port would not open or the image was refused first), returns the panel to idle and
+// hands the code back for the worker to return. Does nothing once the session is aborted (the abort owns the
+// ending then) and returns kSessionAborted.
 int failSession(SessionContext& ctx, int code);
 
 // Every ending returns the panel to idle with this. It also disarms the abort hint: the hint only follows an

@@ -93,7 +93,8 @@ void toggleAbout() {
 
 void updatePressed() {
     SessionControl& session = *ui.session;
-    if (session.running()) {
+    // The flag that the button's caption follows, not the worker's end (which may come after the idle reset).
+    if (session.state().sessionRunning) {
         ui.calls.stopCalls();
         session.abortSession();
         ui.calls.resumeCalls();
