@@ -1,11 +1,6 @@
 // phone-updater-cli flash --port DEVICE FILE: one update session through the terminal.
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
@@ -59,11 +54,14 @@ int runFlash(const CommandArgs& args) {
         return kExitOk;
     }
     if (std::string reason = checkArgs(parsed, flash); !reason.empty()) return usageError(reason);
+    // From here on an interrupt ends the command with 130 or 143, whenever it comes.
+    SignalAbort interrupts;
     // Nothing is opened unless the image loads.
     LoadedImage loaded = loadImageFile(flash.file);
+    if (interrupts.caught()) return 128 + interrupts.caught();
     if (loaded.exitCode != kExitOk) {
         std::fprintf(stderr, "%s\n", loaded.error);
-        return loaded.exitCode;
+        return loaded.exitCode == kExitCannotOpen ? kExitFlashCannotOpen : kExitFlashBadImage;
     }
     const FlashImage& image = loaded.read.image;
 
@@ -72,15 +70,7 @@ int runFlash(const CommandArgs& args) {
     SessionControl control(panel);
     if (!digit) control.link().setPortResolver([device = flash.device](char) { return device; });
 
-    int result;
-    int signal;
-    {
-        SignalAbort abort(control);
-        control.startSession(image);
-        result = control.waitForEnd();
-        signal = abort.caught();
-    }
-    if (result == kSessionAborted) return 128 + (signal ? signal : SIGINT);
+    const int result = runSessionUntilInterrupted(control, image, interrupts);
     if (result == kPortBusy) panel.note(whyPortFailed(control.link()));
     return result;
 }

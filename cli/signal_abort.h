@@ -1,28 +1,44 @@
-// Turning the user's interrupt into an Abort of the running session, and the other few things `flash` asks
-// of the terminal. One implementation file per platform: signals on POSIX, console control events on
-// Windows.
+// Turning the user's interrupts into an Abort of the session, whenever they come, and the other few things
+// `flash` asks of the terminal. One implementation file per platform: signals on POSIX, console control
+// events on Windows; signal_abort.cpp holds what they share.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
+#include "image/flash_image.h"
 #include "session/session_control.h"
 
-// While it lives, the first interrupt (Ctrl-C; SIGTERM on POSIX; Ctrl-Break or closing the console on
-// Windows) aborts the session from a thread of its own, never from inside a handler.
+// From construction on, every interrupt (Ctrl-C; SIGTERM on POSIX; Ctrl-Break or closing the console on
+// Windows) is taken by a thread of its own, never inside a handler, until destruction: none is lost or left
+// pending. Construct it before other threads start (on POSIX they inherit the blocked signals).
 class SignalAbort {
   public:
-    explicit SignalAbort(SessionControl& control);
+    SignalAbort();
     ~SignalAbort();
     SignalAbort(const SignalAbort&) = delete;
     SignalAbort& operator=(const SignalAbort&) = delete;
 
-    // The POSIX signal number of the interrupt caught (SIGINT for Ctrl-C and Ctrl-Break), 0 when none.
-    int caught() const;
+    // The POSIX signal number of the first interrupt (SIGINT for Ctrl-C and Ctrl-Break), 0 before any.
+    int caught() const { return caught_; }
+    // Runs on the interrupt thread for each interrupt from now on; replacing it waits for a call under way.
+    void setHandler(std::function<void(int signal)> handler);
+    // The platform part's report of one interrupt, from its thread.
+    void deliver(int signal);
 
     struct Impl;
 
   private:
-    std::unique_ptr<Impl> impl_;
+    std::atomic<int> caught_{0};
+    std::mutex handlerMutex_;
+    std::function<void(int)> handler_;
+    std::unique_ptr<Impl> impl_;  // last: its thread stops before the handler goes
 };
+
+// Runs one session of `control`; an interrupt aborts it, also one taken before the session started (no port
+// is opened then). Returns the session's result, or 128 + the signal when an interrupt ended it.
+int runSessionUntilInterrupted(SessionControl& control, const FlashImage& image, SignalAbort& interrupts);
 
 bool stderrIsTerminal();

@@ -11,54 +11,50 @@ namespace {
 // The console calls the handler on a thread of its own, possibly while the object is going away: what it
 // touches lives as long as the process.
 std::atomic<bool> armed{false};
-std::atomic<int> caughtSignal{0};
+std::atomic<int> pendingSignal{0};
 const HANDLE interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI onConsoleControl(DWORD event) {
     if (!armed) return FALSE;
     // Ctrl-C and Ctrl-Break are the user's interrupt (exit 130, as SIGINT); closing the console, logging off
     // or shutting down is a termination request.
-    const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM;
-    int none = 0;
-    if (caughtSignal.compare_exchange_strong(none, signal)) SetEvent(interruptEvent);
+    pendingSignal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM;
+    SetEvent(interruptEvent);
     return TRUE;
 }
 
 }  // namespace
 
-// The handler only records the event; this thread does the Abort, which waits for the worker.
+// The handler only records the event; this thread reports it, and the Abort it leads to waits for the worker.
 struct SignalAbort::Impl {
-    explicit Impl(SessionControl& c) : control(c) {}
+    explicit Impl(SignalAbort& owner) {
+        pendingSignal = 0;
+        ResetEvent(interruptEvent);
+        thread = std::thread([this, &owner] {
+            const HANDLE events[2] = {interruptEvent, finished};
+            while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
+                ResetEvent(interruptEvent);
+                if (const int signal = pendingSignal.exchange(0)) owner.deliver(signal);
+            }
+        });
+        armed = true;
+        SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    }
+    ~Impl() {
+        armed = false;
+        SetConsoleCtrlHandler(onConsoleControl, FALSE);
+        SetEvent(finished);
+        thread.join();
+        CloseHandle(finished);
+    }
 
-    SessionControl& control;
     HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread thread;
 };
 
-SignalAbort::SignalAbort(SessionControl& control) : impl_(std::make_unique<Impl>(control)) {
-    Impl& d = *impl_;
-    caughtSignal = 0;
-    ResetEvent(interruptEvent);
-    d.thread = std::thread([&d] {
-        const HANDLE events[2] = {interruptEvent, d.finished};
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) d.control.abortSession();
-    });
-    armed = true;
-    SetConsoleCtrlHandler(onConsoleControl, TRUE);
-}
+SignalAbort::SignalAbort() : impl_(std::make_unique<Impl>(*this)) {}
 
-SignalAbort::~SignalAbort() {
-    Impl& d = *impl_;
-    armed = false;
-    SetConsoleCtrlHandler(onConsoleControl, FALSE);
-    SetEvent(d.finished);
-    d.thread.join();
-    CloseHandle(d.finished);
-}
-
-int SignalAbort::caught() const {
-    return caughtSignal;
-}
+SignalAbort::~SignalAbort() = default;
 
 // The progress bar redraws itself with escape sequences: only a console that takes them gets it.
 bool stderrIsTerminal() {
