@@ -8,10 +8,9 @@
 #include "payloads.h"
 #include "serial/serial_link.h"
 #include "session_control.h"
-#include "worker_panel.h"
 
 struct SessionContext {
-    WorkerPanel& panel;
+    Panel& panel;  // the worker's view of the panel (see WorkerPanel)
     SerialLink& link;
     SessionState& state;
     const Payloads& payloads;

@@ -45,8 +45,8 @@ class WorkerPanel final : public Panel {
     void setControlVisible(int control, bool visible) override;
     void redrawPanel() override;
 
-    // Runs `calls` as one panel call: on the panel's thread no click is handled between them.
-    void together(const std::function<void(Panel&)>& calls);
+    // One posted call for all of `calls`: on the panel's thread no click is handled between them.
+    void together(const std::function<void(Panel&)>& calls) override;
 
   private:
     // Runs `call` on the panel unless the session is aborted; returns its result or `dropped`.
