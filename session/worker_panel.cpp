@@ -6,9 +6,10 @@ bool SessionSync::markAborted(SerialLink& link) {
     {
         std::lock_guard lock(mutex);
         if (ended) return false;
-        link.interrupt();
+        // The flag first: a worker woken by the interrupt finds itself aborted and ends without a word.
         aborted = true;
         abortedFlag = true;
+        link.interrupt();
     }
     wake.notify_all();
     return true;

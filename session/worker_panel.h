@@ -24,8 +24,8 @@ struct SessionSync {
     std::atomic<bool> phoneDetected{false};
 
     // Marks the session aborted unless the worker has already ended; true if it did mark it. The link is
-    // interrupted in the same step, before anyone can see the mark: a worker that notices the abort (a
-    // dropped panel call, the flag) can no longer open the port or write a byte.
+    // interrupted in the same critical section, before a dropped panel call can return to the worker: a
+    // worker that notices the abort can no longer open the port or write a byte.
     bool markAborted(SerialLink& link);
 };
 
