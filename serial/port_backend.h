@@ -55,8 +55,9 @@ struct SerialLink::Backend {
     char portDigit = '1';
     std::atomic<bool> interrupted{false};
     // Held by open and write from their check of `interrupted` until the device call is done, and taken by
-    // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line.
-    std::mutex gate;
+    // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line. Recursive: a
+    // scripted line presses Abort from inside the write it is playing.
+    std::recursive_mutex gate;
     OpenError lastError = OpenError::None;
     int lastErrno = 0;
     std::string lastPath;
