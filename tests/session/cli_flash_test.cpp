@@ -79,11 +79,17 @@ TEST_F(CliFlash, APortThatCannotBeOpenedExits1AndSaysWhy) {
     }
 }
 
-TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothing) {
+TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
     startPhone();
-    auto unreadable = flash(sim->slavePath(), dir.write("text.bin", sample::bytesOf("hello")));
-    EXPECT_EQ(unreadable->finish(), 3);
-    EXPECT_EQ(unreadable->err, "Unrecognized flash image format\n");
+    const std::tuple<std::string, int, std::string> rows[] = {
+        {dir.write("text.bin", sample::bytesOf("hello")), 65, "Unrecognized flash image format"},
+        {dir.write("cut.sbin", sample::cut(run)), 65, "File is corrupt or unknown format"},
+        {dir.path() / "missing.sbin", 66, "Unable to open flash image"}};
+    for (const auto& [file, code, message] : rows) {
+        auto unreadable = flash(sim->slavePath(), file);
+        EXPECT_EQ(unreadable->finish(), code);
+        EXPECT_EQ(unreadable->err, message + "\n");
+    }
     EXPECT_EQ(sim->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }
 
