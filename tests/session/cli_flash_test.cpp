@@ -19,7 +19,10 @@ class CliFlash : public ::testing::Test {
     }
     std::unique_ptr<ProgramRun> flash(const std::string& port, const std::string& file,
                                       bool unprivileged = false) {
-        return std::make_unique<ProgramRun>(PHONE_UPDATER_CLI, Lines{"flash", "--port", port, file}, ".", "",
+        // An ordinary user may not reach the build (below a home folder only its owner enters): a copy may.
+        const std::string program = unprivileged ? dir.path() / "phone-updater-cli" : PHONE_UPDATER_CLI;
+        if (unprivileged) std::filesystem::copy_file(PHONE_UPDATER_CLI, program);
+        return std::make_unique<ProgramRun>(program, Lines{"flash", "--port", port, file}, dir.path(), "",
                                             unprivileged);
     }
     // The last lines the program printed, from the one that reads `first` on.
@@ -107,6 +110,18 @@ TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
     }
+}
+
+TEST_F(CliFlash, ASignalAtAnyMomentEndsItPromptlyWith130Or143) {
+    startPhone([](PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1), o.repeat = true; });
+    for (int round = 0; round < 30; ++round) {  // from before the program runs to the power-on wait
+        const int signal = round % 2 ? SIGTERM : SIGINT;
+        auto cli = flash(sim->slavePath(), image);
+        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+        cli->signal(signal);
+        EXPECT_EQ(cli->finish(5s), 128 + signal) << "signal " << 300 * round << " us after the start";
+    }
+    EXPECT_EQ(sim->bytesReceived(), 0u);
 }
 
 }  // namespace
