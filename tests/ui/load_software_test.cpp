@@ -25,6 +25,7 @@ struct LoadSoftware : ::testing::Test {
 
 TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
     const Bytes bad = image(2, "CXC132611", 16, false), plain = image(1, "NO VERSION");
+    const Bytes odd = image(1, "CXC1\n2\304\3515");  // Latin-1 letters and a line feed in the version
     const std::tuple<std::string, Bytes, std::string> rows[] = {
         {"update.final.sbin", sbin, " UPDATE|SBIN| CXC132611|OK|" + size},
         {"looks-binary.sbin", toShex(sbin), " LOOKS-BINARY|SHEX| CXC132611|OK|" + size},
@@ -33,6 +34,8 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
         {"bad.sbin", bad, " BAD|SBIN| CXC132611|ERROR| " + std::to_string(bad.size()) + " bytes|2|"},
         {"plain", plain, " PLAIN|SBIN||OK| " + std::to_string(plain.size()) + " bytes|1|"},
         {"bl\xC3\xA5.sbin", sbin, " BL\xC3\x85|SBIN| CXC132611|OK|" + size},  // a letter, not bytes
+        {"a\tb.sbin", odd,                                                    // every field stays one line
+         " A\u2409B|SBIN| CXC1\u240a2\u00c4\u00e95|OK| " + std::to_string(odd.size()) + " bytes|1|"},
     };
     for (const auto& [name, content, shown] : rows) {
         f.load(dir.write(name, content));
@@ -42,6 +45,10 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
         EXPECT_EQ(f.window.heldImage().image->size, readImage(content).image.size);
     }
     EXPECT_TRUE(f.messages.empty());
+    ImageSummary past2GiB;
+    past2GiB.size = 3'000'000'000u;
+    showSummary(f.panel(), past2GiB);
+    EXPECT_EQ(f.text(IDC_DUMPSIZE), " 3000000000 bytes");
 }
 
 TEST_F(LoadSoftware, CancelOrAFileThatCannotBeOpenedKeepsTheHeldImage) {
