@@ -49,9 +49,9 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
                   std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
     // Plain text shows control characters as visible stand-ins, as the window does.
     const std::string odd =
-        std::get<1>(run({"info", dir.write("a\033b.sbin", image(1, "CXC1\n2\304\3515"))}));
+        std::get<1>(run({"info", dir.write("a\033b\x7f\xc2\x85.sbin", image(1, "CXC1\x7f\x85\304\3515"))}));
     EXPECT_EQ(odd.substr(0, odd.find("Size:")),
-              "Module:  A\u241bB\nFormat: SBIN\nVersion:  CXC1\u240a2\u00c4\u00e95\n");
+              "Module:  A\u241bB\u2421\ufffd\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
 }
 
 TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {

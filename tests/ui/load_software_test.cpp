@@ -34,8 +34,8 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
         {"bad.sbin", bad, " BAD|SBIN| CXC132611|ERROR| " + std::to_string(bad.size()) + " bytes|2|"},
         {"plain", plain, " PLAIN|SBIN||OK| " + std::to_string(plain.size()) + " bytes|1|"},
         {"bl\xC3\xA5.sbin", sbin, " BL\xC3\x85|SBIN| CXC132611|OK|" + size},  // a letter, not bytes
-        {"a\tb.sbin", odd,                                                    // every field stays one line
-         " A\u2409B|SBIN| CXC1\u240a2\u00c4\u00e95|OK| " + std::to_string(odd.size()) + " bytes|1|"},
+        {"a\t\xe9.sbin", odd,  // a name that is not UTF-8 is Latin-1; every field stays one line
+         " A\u2409\u00c9|SBIN| CXC1\u240a2\u00c4\u00e95|OK| " + std::to_string(odd.size()) + " bytes|1|"},
     };
     for (const auto& [name, content, shown] : rows) {
         f.load(dir.write(name, content));
