@@ -1,6 +1,5 @@
 // phone-updater-cli info and convert, run as a program on real files in a temporary folder.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "tests/support/program_run.h"
@@ -70,45 +69,16 @@ TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {
     }
 }
 
-TEST_F(Cli, AnImageTooLargeForTheMemoryLeftIsOneThatCannotBeOpened) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
-#endif
-    Bytes emma = toEmma(run3), shex = toShex(run3);
-    for (Bytes* padded : {&emma, &shex}) padded->resize(padded->size() + (64 << 20), '\n');  // skipped
-    const std::string ulimit = "ulimit -v 163840;";  // 160 MiB: room for the file, not for a decoded copy
-    EXPECT_EQ(std::get<0>(run({"info", dir.write("big.shex", shex)}, ulimit)), 0);  // converted in place
-    EXPECT_EQ(run({"info", dir.write("big.r00", emma)}, ulimit),
-              std::tuple(2, std::string(), std::string("Unable to open flash image\n")));
-    const pid_t child = ::fork();  // and readImage reports it as a result, under a limit of its own
-    if (child == 0)
-        [&]() noexcept {  // an exception that escapes ends the child with SIGABRT
-            std::size_t pages = 0;
-            std::ifstream("/proc/self/statm") >> pages;
-            const rlim_t room = pages * ::sysconf(_SC_PAGESIZE) + (16 << 20);
-            const rlimit limit{room, room};
-            const bool limited = ::setrlimit(RLIMIT_AS, &limit) == 0;
-            ::_exit(limited && readImage(std::move(emma)).outcome == ReadOutcome::OutOfMemory ? 0 : 1);
-        }();
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0) << (WIFSIGNALED(status) ? "an exception escaped" : "not reported as no memory");
-}
-
 TEST_F(Cli, ConvertRefusesAFrameRunThatWouldNotReadBack) {
     const Bytes second = frame('1', {0, 0, 1});
     const std::pair<Bytes, std::string> rows[] = {
         {toEmma(frame('3', {0, 0, 7}) + second + endFrame()), "the first frame's type is '3', not '0'"},
         {toEmma(frame('\xc4', {0, 0, 7}) + second + endFrame()), "the first frame's type is 0xC4, not '0'"},
         {toShex(frame('0', {0, 0, 7}, false) + second + endFrame()), "the first frame fails its checksum"},
-        {toEmma(header() + frame('1', {0, 0, 1}, false) + endFrame()), "the second frame fails its checksum"},
-        {toEmma(header() + second + frame('1', {0, 1, 2}, false) + endFrame()), ""}};  // only two decide
+        {toEmma(header() + frame('1', {0, 0, 1}, false) + endFrame()),
+         "the second frame fails its checksum"}};
     for (const auto& [content, why] : rows) {
         const auto [code, out, err] = run({"convert", dir.write("in", content), "out.sbin"});
-        if (why.empty()) {
-            EXPECT_EQ(std::tuple(code, std::get<0>(run({"info", "out.sbin"}))), std::tuple(0, 0)) << err;
-            continue;
-        }
         EXPECT_EQ(std::tuple(code, err),
                   std::tuple(5, "Not written: " + why + ", so out.sbin would not read back as this image\n"));
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.sbin"));
@@ -142,10 +112,11 @@ TEST_F(Cli, CommandLineMistakesHelpAndVersion) {
 }
 
 TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
-    dir.write("in.shex", toShex(run3, "\n", true));
+    const Bytes lastBad = image(3, "CXC1234567", 16, false);  // only the first two frames must pass
+    dir.write("in.shex", toShex(lastBad, "\n", true));
     dir.write("out.sbin", Bytes(100000, 0xEE));  // longer than the result: nothing of it may survive
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "out.sbin"})), 0);
-    EXPECT_EQ(bytesOf(slurp("out.sbin")), run3);
+    EXPECT_EQ(bytesOf(slurp("out.sbin")), lastBad);
     std::filesystem::create_directories(dir.path() / "sub");
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "sub/new.sbin"}, "umask 022;")), 0);
     struct stat info {};

@@ -159,19 +159,18 @@ TEST(ThreadPriority, TakesTheBestTheLimitsAllowForTheCallingThreadAlone) {
                 (root ? ::geteuid() != 0 : ::geteuid() == 0 && (::setgid(65534) || ::setuid(65534))))
                 ::_exit(77);
             const int kept = ::getpriority(PRIO_PROCESS, 0);
-            PriorityRaise got{};
-            int gotPolicy = -1, gotNice = kKept;
-            sched_param param{};
+            bool raised = false;
             std::thread([&] {
-                got = raiseThreadPriority();
-                gotPolicy = ::sched_getscheduler(0);
+                const PriorityRaise got = raiseThreadPriority();
+                sched_param param{};
                 ::sched_getparam(0, &param);
-                gotNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+                raised = got == raise && ::sched_getscheduler(0) == policy &&
+                         param.sched_priority == priority &&
+                         ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())) ==
+                             (niceValue == kKept ? kept : niceValue);
             }).join();
             const bool alone =
                 ::sched_getscheduler(0) == SCHED_OTHER && ::getpriority(PRIO_PROCESS, 0) == kept;
-            const bool raised = got == raise && gotPolicy == policy && param.sched_priority == priority &&
-                                gotNice == (niceValue == kKept ? kept : niceValue);
             ::_exit(raised && alone ? 0 : 1);
         }
         int status = -1;

@@ -1,6 +1,10 @@
 // Load SW through the window with real files on disk; only the dialog and the message box are replaced.
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <QFileDialog>
 
+#include "tests/session/recording_panel.h"
 #include "window_fixture.h"
 
 using namespace sample;
@@ -80,6 +84,33 @@ TEST_F(LoadSoftware, AFileThatDoesNotReadDropsTheImageButNotTheFramesTotal) {
         EXPECT_EQ(f.text(IDC_STATUS), "Ready");
         EXPECT_FALSE(f.enabled(IDC_UPDATE) || f.window.heldImage().image);
     }
+}
+
+TEST(LoadSoftwareMemory, AnImageTooLargeForTheMemoryLeftIsReportedLikeOneThatCannotBeOpened) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    TempDir dir;
+    Bytes emma = toEmma(image(3));
+    emma.resize(emma.size() + (64 << 20), '\n');  // line ends between records are skipped
+    const std::string path = dir.write("big.r00", emma);
+    const pid_t child = ::fork();  // no widget in the child: Qt's threads do not survive a fork
+    if (child == 0)
+        [&]() noexcept {  // room for what is mapped and the file, not for its decoded copy; exceptions abort
+            std::size_t pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t room = pages * ::sysconf(_SC_PAGESIZE) + emma.size() + (16 << 20);
+            const rlimit limit{room, room};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+            RecordingPanel panel;
+            HeldImage held;
+            loadSoftware(panel, held, [&] { return std::optional(path); });
+            const std::string last = panel.calls().back();
+            ::_exit(!held.image && last == "message Error (error) Unable to open flash image" ? 0 : 1);
+        }();
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << (WIFSIGNALED(status) ? "an exception escaped" : "not reported as no memory");
 }
 
 TEST(OpenDialog, TitleFileTypesAndAnyTypedName) {
