@@ -47,10 +47,10 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
               "1\", \"size\": " +
                   std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
     // Plain text shows control characters as visible stand-ins, as the window does.
-    const std::string odd =
-        std::get<1>(run({"info", dir.write("a\033b\x7f\xc2\x85.sbin", image(1, "CXC1\x7f\x85\304\3515"))}));
+    const std::string odd = std::get<1>(
+        run({"info", dir.write("a\033b\x7f\xc2\x85\xc2\xa0.sbin", image(1, "CXC1\x7f\x85\304\3515"))}));
     EXPECT_EQ(odd.substr(0, odd.find("Size:")),
-              "Module:  A\u241bB\u2421\ufffd\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
+              "Module:  A\u241bB\u2421\ufffd\u00a0\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
 }
 
 TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {
