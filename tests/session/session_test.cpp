@@ -257,12 +257,10 @@ struct FarEnd {
     void send(const std::string& bytes) const { (void)!::write(master, bytes.data(), bytes.size()); }
     std::string drain(std::chrono::milliseconds quiet) const {  // until nothing came for `quiet`
         std::string out;
-        char chunk[256];
-        for (pollfd in{master, POLLIN, 0}; ::poll(&in, 1, int(quiet.count())) > 0;) {
-            const ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n <= 0) break;
-            out.append(chunk, std::size_t(n));
-        }
+        char c = 0;
+        for (pollfd in{master, POLLIN, 0};
+             ::poll(&in, 1, int(quiet.count())) > 0 && ::read(master, &c, 1) == 1;)
+            out += c;
         return out;
     }
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -293,10 +291,7 @@ TEST_P(AbortRace, NothingReachesTheLineAndNoPortOpensOnceAborted) {
     };
     control = std::make_unique<SessionControl>(panel, *c.holdAfter ? executor : UiExecutor{});
     std::atomic<int> opens{0};
-    control->link().setPortResolver([&](char) {
-        ++opens;
-        return std::string(::ptsname(phone.master));
-    });
+    control->link().setPortResolver([&](char) { return ++opens, std::string(::ptsname(phone.master)); });
     start();
     if (c.detect) {
         ASSERT_TRUE(panel.waitFor("status Power ON the phone ...", 5s));
