@@ -60,11 +60,14 @@ int runFlash(const CommandArgs& args) {
         return kExitOk;
     }
     if (std::string reason = checkArgs(parsed, flash); !reason.empty()) return usageError(reason);
+    // From here on an interrupt ends the command with 130 or 143, whenever it comes.
+    SignalAbort interrupts;
     // Nothing is opened unless the image loads.
     LoadedImage loaded = loadImageFile(flash.file);
+    if (interrupts.caught()) return 128 + interrupts.caught();
     if (loaded.exitCode != kExitOk) {
         std::fprintf(stderr, "%s\n", loaded.error);
-        return loaded.exitCode;
+        return loaded.exitCode == kExitCannotOpen ? kExitFlashCannotOpen : kExitFlashBadImage;
     }
     // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.
     std::string chosen;
@@ -107,19 +110,20 @@ int runFlash(const CommandArgs& args) {
     int code;
     bool recorded;
     {
-        SignalAbort signals;  // before any thread of the run
         Station station(loaded.read.image, {flash.file, loaded.read.summary}, options,
                         classic ? &*classic : nullptr);
-        signals.onSignal([&station](int signal) { station.stop(signal); });
+        interrupts.setHandler([&station](int signal) { station.stop(signal); });
+        // One taken before the handler found nothing to stop: no session starts now.
+        if (interrupts.caught()) station.stop(interrupts.caught());
         station.run();
-        signals.onSignal({});
+        interrupts.setHandler({});
         code = station.exitCode();
         recorded = station.recordsWritten();
     }
     closeFile(options.logFd);
     if (!recorded) {
         std::fputs("phone-updater-cli: not every record could be written\n", stderr);
-        if (code == kExitOk) code = kExitWriteFailed;
+        if (code == kExitOk) code = kExitRecordsLost;
     }
     return code;
 }

@@ -8,6 +8,7 @@
 #include "cli/json_text.h"
 #include "cli/load_image.h"
 #include "cli/usage.h"
+#include "image/display_text.h"
 #include "image/module_name.h"
 #include "image/summary_text.h"
 
@@ -15,10 +16,10 @@ namespace {
 
 void printText(const std::string& module, const ImageSummary& summary) {
     const SummaryTexts texts = summaryTexts(summary);
-    // "Label: " then the field's text exactly as the window has it (some texts begin with a space).
-    std::printf("Module: %s\n", module.c_str());
+    // "Label: " then the field's text exactly as the window shows it (some texts begin with a space).
+    std::printf("Module: %s\n", displayText(module, TextBytes::Utf8OrLatin1).c_str());
     std::printf("Format: %s\n", texts.format.c_str());
-    std::printf("Version: %s\n", latin1ToUtf8(texts.version).c_str());
+    std::printf("Version: %s\n", texts.version.c_str());
     std::printf("Size: %s\n", texts.size.c_str());
     std::printf("Frames: %s\n", texts.frames.c_str());
     std::printf("CRC: %s\n", texts.crc.c_str());
@@ -26,8 +27,10 @@ void printText(const std::string& module, const ImageSummary& summary) {
 
 void printJson(const std::string& module, const ImageSummary& summary) {
     const SummaryTexts texts = summaryTexts(summary);
+    // Data, not display: the exact characters, with JSON's own escapes for control characters.
     const std::string moduleUtf8 = isValidUtf8(module) ? module : latin1ToUtf8(module);
-    const std::string version = summary.versionText ? jsonString(latin1ToUtf8(texts.version)) : "null";
+    const std::string version =
+        summary.versionText ? jsonString(latin1ToUtf8(displayVersion(summary))) : "null";
     std::printf(
         "{\"module\": %s, \"format\": %s, \"version\": %s, \"size\": %u, \"frames\": %d, "
         "\"checksums_ok\": %s}\n",

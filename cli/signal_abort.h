@@ -1,13 +1,16 @@
-// Turning the user's interrupt into a stop of the run, and the other few things `flash` asks of the terminal.
-// One implementation file per platform: signals on POSIX, console control events on Windows.
+// Turning the user's interrupts into a stop of the run, whenever they come, and the other few things
+// `flash` asks of the terminal. One implementation file per platform: signals on POSIX, console control
+// events on Windows; signal_abort.cpp holds what they share.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
-// While it lives, interrupts (Ctrl-C; SIGTERM on POSIX; Ctrl-Break or closing the console on Windows) are
-// taken by a thread of its own, never inside a handler. Make it before any other thread of the run: on POSIX
-// the threads made afterwards inherit the blocked signals, so none of them can take the default action.
+// From construction on, every interrupt (Ctrl-C; SIGTERM on POSIX; Ctrl-Break or closing the console on
+// Windows) is taken by a thread of its own, never inside a handler, until destruction: none is lost or left
+// pending. Construct it before other threads start (on POSIX they inherit the blocked signals).
 class SignalAbort {
   public:
     SignalAbort();
@@ -15,16 +18,20 @@ class SignalAbort {
     SignalAbort(const SignalAbort&) = delete;
     SignalAbort& operator=(const SignalAbort&) = delete;
 
-    // Runs `action` on that thread with the first interrupt, at once when one came already (before there was
-    // anything to stop). An empty one disarms; replacing it waits for an action under way.
-    void onSignal(std::function<void(int signal)> action);
-    // The POSIX signal number of the interrupt caught (SIGINT for Ctrl-C and Ctrl-Break), 0 when none.
-    int caught() const;
+    // The POSIX signal number of the first interrupt (SIGINT for Ctrl-C and Ctrl-Break), 0 before any.
+    int caught() const { return caught_; }
+    // Runs on the interrupt thread for each interrupt from now on; replacing it waits for a call under way.
+    void setHandler(std::function<void(int signal)> handler);
+    // The platform part's report of one interrupt, from its thread.
+    void deliver(int signal);
 
     struct Impl;
 
   private:
-    std::unique_ptr<Impl> impl_;
+    std::atomic<int> caught_{0};
+    std::mutex handlerMutex_;
+    std::function<void(int)> handler_;
+    std::unique_ptr<Impl> impl_;  // last: its thread stops before the handler goes
 };
 
 bool stderrIsTerminal();

@@ -124,7 +124,8 @@ struct Model {
     }
     int end(int code) {
         if (code > 0) line(std::string("message Error (error) ") + failureMessage(code));
-        if (code > 1) line(std::string("message Hint (error) ") + kBatteryHint);
+        // No hint when the phone was never touched: the port would not open, or the image was refused first.
+        if (code > 1 && code != kUnusableImage) line(std::string("message Hint (error) ") + kBatteryHint);
         panel.insert(panel.end(), kIdle.begin(), kIdle.end());
         if (code == 0) line("message Success (none) Software updated completed");
         return code;

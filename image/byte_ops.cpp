@@ -1,6 +1,8 @@
 #include "image/byte_ops.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -47,27 +49,12 @@ void hexPairsToBytes(const std::uint8_t* source, std::uint8_t* destination, std:
     }
 }
 
-std::int64_t findPattern(const std::uint8_t* window, std::size_t windowLength, const std::uint8_t* pattern,
+std::int32_t findPattern(const std::uint8_t* window, std::size_t windowLength, const std::uint8_t* pattern,
                          std::size_t patternLength) {
     if (windowLength < patternLength) return -1;
-    const std::size_t lastStart = windowLength - patternLength;
+    const std::size_t lastStart = std::min<std::size_t>(windowLength - patternLength, INT32_MAX);
     for (std::size_t p = 0; p <= lastStart; ++p) {
-        if (std::memcmp(window + p, pattern, patternLength) == 0) return static_cast<std::int64_t>(p);
+        if (std::memcmp(window + p, pattern, patternLength) == 0) return static_cast<std::int32_t>(p);
     }
     return -1;
-}
-
-void copyForward(std::uint8_t* destination, const std::uint8_t* source, std::size_t count) {
-    if (count == 0 || destination == source) return;
-    // memmove equals a low-to-high byte copy unless the destination starts inside the source range above it;
-    // only that case needs the literal byte loop (it replicates the leading bytes).
-    if (destination < source || destination >= source + count) {
-        std::memmove(destination, source, count);
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) destination[i] = source[i];
-}
-
-void fillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t count) {
-    if (count != 0) std::memset(destination, value, count);
 }

@@ -11,11 +11,7 @@ bool frameChecksumValid(const std::uint8_t* countByte, std::size_t available);
 // Converts pairCount pairs of hex characters at source into bytes at destination (may be the same place).
 void hexPairsToBytes(const std::uint8_t* source, std::uint8_t* destination, std::size_t pairCount);
 
-// First offset p in [0, windowLength - patternLength] where pattern occurs, or -1.
-std::int64_t findPattern(const std::uint8_t* window, std::size_t windowLength, const std::uint8_t* pattern,
+// First offset p in [0, windowLength - patternLength] where pattern occurs, or -1. Offsets are signed 32-bit:
+// a window is searched no further than its first INT32_MAX bytes (the readers search 2048).
+std::int32_t findPattern(const std::uint8_t* window, std::size_t windowLength, const std::uint8_t* pattern,
                          std::size_t patternLength);
-
-// Byte-by-byte forward copy; safe for overlaps where destination <= source.
-void copyForward(std::uint8_t* destination, const std::uint8_t* source, std::size_t count);
-
-void fillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t count);

@@ -18,7 +18,7 @@ bool decodeEmma(const std::uint8_t* content, std::size_t size, std::uint8_t* out
     headerText.push_back(' ');
     headerText.append(reinterpret_cast<const char*>(content + kField2Offset), kField2Length);
 
-    const std::int64_t marker =
+    const std::int32_t marker =
         findPattern(content, size < kSearchWindow ? size : kSearchWindow, kMarker, sizeof kMarker);
     if (marker < 0) return false;
 

@@ -1,6 +1,7 @@
 #include "image/read_image.h"
 
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "image/readers.h"
@@ -16,9 +17,7 @@ ReadResult corrupt() {
     return result;
 }
 
-}  // namespace
-
-ReadResult readImage(std::vector<std::uint8_t> content) {
+ReadResult readImageOrThrow(std::vector<std::uint8_t> content) {
     const std::optional<ImageFormat> format = detectFormat(content.data(), content.size());
     if (!format) return ReadResult{};  // UnrecognizedFormat
     // Positions and sizes in an image are 32-bit.
@@ -61,4 +60,17 @@ ReadResult readImage(std::vector<std::uint8_t> content) {
     result.summary.frameCount = result.image.frameCount;
     result.summary.checksumsOk = run.checksumsOk;
     return result;
+}
+
+}  // namespace
+
+ReadResult readImage(std::vector<std::uint8_t> content) {
+    try {
+        return readImageOrThrow(std::move(content));
+    } catch (const std::bad_alloc&) {
+        // The EMMA output buffer (one and a half times the file) is the allocation that can fail.
+        ReadResult result;
+        result.outcome = ReadOutcome::OutOfMemory;
+        return result;
+    }
 }

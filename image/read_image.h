@@ -6,16 +6,18 @@
 
 #include "flash_image.h"
 
-enum class ReadOutcome { Ok, UnrecognizedFormat, CorruptFile };
+// OutOfMemory: the decoded image could not be allocated (shown like a file that cannot be opened).
+enum class ReadOutcome { Ok, UnrecognizedFormat, CorruptFile, OutOfMemory };
 
 struct ReadResult {
     ReadOutcome outcome = ReadOutcome::UnrecognizedFormat;
-    FlashImage image;       // valid only when outcome == Ok
-    ImageSummary summary;   // valid only when outcome == Ok
+    FlashImage image;      // valid only when outcome == Ok
+    ImageSummary summary;  // valid only when outcome == Ok
 };
 
 inline constexpr std::uint8_t EMMA_MASK = 0xA7;
 inline constexpr std::size_t kSearchWindow = 2048;
 
 // Takes the file's buffer over: SBIN and SHEX become the image's buffer, EMMA's is released after decoding.
+// Reports every failure as an outcome; nothing is thrown.
 ReadResult readImage(std::vector<std::uint8_t> content);

@@ -8,7 +8,7 @@ constexpr std::size_t kVersionLength = 9;  // "CXC" and six bytes after it
 }  // namespace
 
 std::optional<std::string> findVersionText(const std::uint8_t* image, std::size_t size) {
-    const std::int64_t found =
+    const std::int32_t found =
         findPattern(image, size < kSearchWindow ? size : kSearchWindow, kVersionMark, sizeof kVersionMark);
     if (found < 0) return std::nullopt;
     const std::size_t start = static_cast<std::size_t>(found);

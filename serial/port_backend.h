@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "serial/serial_link.h"
@@ -54,6 +55,10 @@ struct SerialLink::Backend {
     char portDigit = '1';
     std::atomic<bool> interrupted{false};
     std::atomic<std::uint64_t> written{0};
+    // Held by open and write from their check of `interrupted` until the device call is done, and taken by
+    // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line. Recursive: a
+    // scripted line presses Abort from inside the write it is playing.
+    std::recursive_mutex gate;
     OpenError lastError = OpenError::None;
     int lastErrno = 0;
     std::string lastPath;

@@ -46,16 +46,17 @@ ReadRule SerialLink::readRule() const {
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
     Backend& b = *backend_;
+    std::lock_guard gate(b.gate);
     b.portDigit = portDigit;
     close();
-    b.lastPath = b.resolver(portDigit);
     PortOpenResult result;
     if (b.interrupted) {
-        result = {OpenError::Other, EINTR};  // an aborted session must not touch the line again
-    } else if (!serial_port::supportedSpeed(speed)) {
-        result = {OpenError::Settings, EINVAL};
+        // An aborted session must not touch the line again, nor even ask which device a digit names.
+        result = {OpenError::Other, EINTR};
     } else {
-        result = serial_port::open(*b.port, b.lastPath, speed);
+        b.lastPath = b.resolver(portDigit);
+        result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed)
+                                                    : PortOpenResult{OpenError::Settings, EINVAL};
     }
     b.lastError = result.error;
     b.lastErrno = result.errorNumber;
@@ -81,6 +82,7 @@ void SerialLink::clearErrors() {
 
 bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
     Backend& b = *backend_;
+    std::lock_guard gate(b.gate);
     if (b.interrupted || !isOpen()) return false;
     if (!serial_port::write(*b.port, bytes, count)) return false;
     b.written.fetch_add(count, std::memory_order_relaxed);
@@ -134,8 +136,12 @@ std::string SerialLink::lastOpenPath() const {
 }
 
 void SerialLink::interrupt() {
+    // The flag first: a write or open that takes the gate from now on gives up at once, so a worker writing
+    // in a tight loop cannot keep the gate from us. The wake-up ends the one under way, and taking the gate
+    // waits until it has let go of the line.
     backend_->interrupted = true;
     serial_port::wake(*backend_->port);
+    std::lock_guard gate(backend_->gate);
 }
 
 void SerialLink::clearInterrupt() {

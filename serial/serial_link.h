@@ -19,7 +19,8 @@ struct ReplyBuffer {
     std::size_t count = 0;
 };
 
-// How long readReply waits: `attempts` windows of `windowMs` each. Tests shorten it; programs keep the default.
+// How long readReply waits: `attempts` windows of `windowMs` each. Tests shorten it; programs keep the
+// default.
 struct ReadRule {
     int attempts = kReadAttempts;
     int windowMs = kReadWindowMs;
@@ -33,7 +34,7 @@ const char* openErrorText(OpenError error);
 std::string defaultPortPath(char portDigit);
 
 class SerialLink {
-public:
+  public:
     using PortResolver = std::function<std::string(char portDigit)>;
 
     SerialLink();
@@ -68,14 +69,15 @@ public:
     int lastOpenErrno() const;
     std::string lastOpenPath() const;
 
-    // Thread-safe: wakes any read window or stalled write at once and makes every later write and read
-    // fail without touching the line, until clearInterrupt().
+    // Thread-safe: wakes any read window or stalled write at once and makes every later open, write and read
+    // fail without touching the line (an open does not even resolve its device), until clearInterrupt().
+    // When it returns, no write or open that could still reach the line is under way.
     void interrupt();
     void clearInterrupt();  // call when no other thread uses the link
     bool interrupted() const;
 
     struct Backend;  // platform part, one file per platform
 
-private:
+  private:
     std::unique_ptr<Backend> backend_;
 };

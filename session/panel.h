@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "control_ids.h"
@@ -26,4 +27,8 @@ class Panel {
     virtual void setControlEnabled(int control, bool enabled) = 0;
     virtual void setControlVisible(int control, bool visible) = 0;
     virtual void redrawPanel() = 0;
+
+    // Runs `calls` on this panel as one step. A panel whose calls travel to another thread keeps them
+    // together there, so that no click is handled half-way through (see WorkerPanel).
+    virtual void together(const std::function<void(Panel&)>& calls) { calls(*this); }
 };

@@ -4,19 +4,32 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "serial/thread_priority.h"
 #include "session_constants.h"
 #include "update_session.h"
 #include "worker_panel.h"
 
 using namespace session;
 
+void (*afterAbortWakeForTest)() = nullptr;
+
+namespace {
+struct Worker {
+    std::thread thread;
+    std::shared_ptr<SessionSync> sync;
+};
+}  // namespace
+
 struct SessionControl::Impl {
     Impl(Panel& p, UiExecutor e) : panel(p), executor(std::move(e)) {}
 
-    // Stops the worker: nothing is written or shown by it after this. True if it was still running.
+    // Stops the current worker: nothing is written or shown by it after this. True if it was still running.
     bool stopWorker();
-    void publish(int result);
+    // Joins earlier workers that have ended; with `stop`, stops the others first.
+    void reapFinishing(bool stop);
+    void publish(const std::shared_ptr<SessionSync>& from, int result);
 
     Panel& panel;
     UiExecutor executor;
@@ -26,26 +39,48 @@ struct SessionControl::Impl {
     BeforeErase beforeErase;
 
     std::mutex control;  // one start, abort or shutdown at a time
-    std::thread worker;
-    std::shared_ptr<SessionSync> sync;  // the current session's; a new one per session
+    Worker current;
+    // Sessions that have returned the panel to idle but whose worker is still showing its last message when
+    // the next session starts. They no longer touch the link or the flags.
+    std::vector<Worker> finishing;
 
     std::mutex endMutex;
     std::condition_variable endChanged;
     bool finished = true;  // guarded by endMutex
     int result = kNoSession;
+    std::shared_ptr<SessionSync> reporting;  // the session whose end waitForEnd reports; guarded by endMutex
 };
 
 bool SessionControl::Impl::stopWorker() {
-    if (!worker.joinable()) return false;
-    const bool wasRunning = sync->markAborted();
-    if (wasRunning) link.interrupt();  // wakes a read window or a write stalled on the line
-    worker.join();
+    if (!current.thread.joinable()) return false;
+    const bool wasRunning = current.sync->markAborted(link);
+    if (afterAbortWakeForTest != nullptr) afterAbortWakeForTest();
+    current.thread.join();
     return wasRunning;
 }
 
-void SessionControl::Impl::publish(int code) {
+void SessionControl::Impl::reapFinishing(bool stop) {
+    for (auto it = finishing.begin(); it != finishing.end();) {
+        bool ended;
+        {
+            std::lock_guard lock(it->sync->mutex);
+            ended = it->sync->ended || it->sync->aborted;
+        }
+        if (!ended && !stop) {
+            ++it;
+            continue;
+        }
+        // All it has left is its last message: dropping that lets it end at once.
+        if (!ended) it->sync->markAborted(link);
+        it->thread.join();
+        it = finishing.erase(it);
+    }
+}
+
+void SessionControl::Impl::publish(const std::shared_ptr<SessionSync>& from, int code) {
     {
         std::lock_guard lock(endMutex);
+        if (from != reporting) return;  // a session that a newer one has replaced
         result = code;
         finished = true;
     }
@@ -77,7 +112,7 @@ void SessionControl::setBeforeErase(BeforeErase gate) {
 }
 
 void SessionControl::updatePressed(const FlashImage& image) {
-    if (running())
+    if (impl_->state.sessionRunning)
         abortSession();
     else
         startSession(image);
@@ -86,13 +121,10 @@ void SessionControl::updatePressed(const FlashImage& image) {
 void SessionControl::startSession(const FlashImage& image) {
     Impl& d = *impl_;
     std::lock_guard guard(d.control);
-    {
-        std::lock_guard lock(d.endMutex);
-        if (!d.finished) return;
-        d.finished = false;
-    }
-    // A worker that ended on its own has shown its last message already and only needs reaping.
-    if (d.worker.joinable()) d.worker.join();
+    if (d.state.sessionRunning) return;
+    // The last worker may still be showing its final message after its idle reset: it finishes on its own.
+    if (d.current.thread.joinable()) d.finishing.push_back(std::move(d.current));
+    d.reapFinishing(false);
 
     d.panel.setFieldText(IDC_UPDATE, kAbortCaption);
     for (int control : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4})
@@ -102,10 +134,16 @@ void SessionControl::startSession(const FlashImage& image) {
     d.state.sessionRunning = true;
     d.state.abortHintArmed = false;
 
-    d.sync = std::make_shared<SessionSync>();
-    // No priority boost: a raised scheduling class needs privileges, and the line, not the CPU, paces the
-    // stream.
-    d.worker = std::thread([&d, sync = d.sync, &image] {
+    auto sync = std::make_shared<SessionSync>();
+    {
+        std::lock_guard lock(d.endMutex);
+        d.finished = false;
+        d.reporting = sync;
+    }
+    d.current.sync = sync;
+    d.current.thread = std::thread([&d, sync, &image] {
+        // Time-critical: the frame stream has no pacing but the line's, so it must not wait for the CPU.
+        raiseThreadPriority();
         WorkerPanel panel(d.panel, d.executor, sync);
         SessionContext ctx{
             panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected, d.beforeErase};
@@ -115,32 +153,36 @@ void SessionControl::startSession(const FlashImage& image) {
             if (sync->aborted) return;  // the abort reports the ending
             sync->ended = true;
         }
-        d.publish(code);
+        d.publish(sync, code);
     });
 }
 
 void SessionControl::abortSession() {
     Impl& d = *impl_;
     std::lock_guard guard(d.control);
-    if (!d.stopWorker()) return;  // nothing running, or it had just ended on its own
+    // After its idle reset a session is over, even while its last message is still on its way.
+    if (!d.state.sessionRunning) return;
+    if (!d.stopWorker()) return;  // it had just ended on its own
     d.link.close();
     d.state.clockRunning = false;
     // The session's own record, not abortHintArmed: a worker stopped on its way out may have lowered that.
-    if (d.sync->phoneDetected) d.panel.showMessage(kBatteryHint, kAbortHintCaption, MessageIcon::Error);
+    if (d.current.sync->phoneDetected)
+        d.panel.showMessage(kBatteryHint, kAbortHintCaption, MessageIcon::Error);
     idleReset(d.panel, d.state);
     d.link.clearInterrupt();
-    d.publish(kSessionAborted);
+    d.publish(d.current.sync, kSessionAborted);
 }
 
 void SessionControl::shutdown() {
     Impl& d = *impl_;
     std::lock_guard guard(d.control);
     const bool wasRunning = d.stopWorker();
+    d.reapFinishing(true);
     d.link.close();
     d.link.clearInterrupt();
     d.state.sessionRunning = false;
     d.state.clockRunning = false;
-    if (wasRunning) d.publish(kSessionAborted);
+    if (wasRunning) d.publish(d.current.sync, kSessionAborted);
 }
 
 bool SessionControl::running() const {

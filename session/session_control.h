@@ -47,6 +47,9 @@ inline constexpr const char* kBatteryHint =
 // Runs a closure on the thread that owns the panel and returns at once (e.g. a queued Qt invocation).
 using UiExecutor = std::function<void(std::function<void()>)>;
 
+// Test seam: when set, runs on the aborting thread right after the worker has been told to stop.
+extern void (*afterAbortWakeForTest)();
+
 class SessionControl {
   public:
     // With an executor, every panel call the worker makes is carried out on the panel's thread while the
@@ -64,19 +67,22 @@ class SessionControl {
     // For the sessions started after it; call while none runs.
     void setBeforeErase(BeforeErase gate);
 
-    // The Update/Abort button: start when no session runs, abort otherwise.
+    // The Update/Abort button, dispatched on sessionRunning: start when it is down, abort when it is up.
     void updatePressed(const FlashImage& image);
-    // The worker reads `image` until the session has ended: it must outlive the session (it is never
-    // changed).
+    // Does nothing while sessionRunning is up. The worker reads `image` until its idle reset: the image must
+    // outlive that (it is never changed). A session whose idle reset is done may still be showing its last
+    // message: it ends on its own, beside the new one.
     void startSession(const FlashImage& image);
-    // Panel's thread. Returns when the worker has stopped and the port is closed; nothing is written after
-    // it is called. Shows the battery hint if the phone was detected in this session, then the idle reset.
+    // Panel's thread; does nothing unless sessionRunning is up. Returns when the worker has stopped and the
+    // port is closed; nothing is written after it is called. Shows the battery hint if the phone was
+    // detected in this session, then the idle reset.
     void abortSession();
     // Window closing: like abortSession but shows nothing and leaves the panel alone.
     void shutdown();
 
+    // The latest session's worker has not ended yet (it may be past its idle reset).
     bool running() const;
-    // Blocks until the current session's worker has ended; its result (0, a FailureCode, kSessionAborted,
+    // Blocks until the latest session's worker has ended; its result (0, a FailureCode, kSessionAborted,
     // kSessionHeld).
     int waitForEnd();
 

@@ -11,6 +11,12 @@ using namespace session;
 
 namespace {
 
+// The worker's idle reset is one panel call: a click is handled either before it (the button still reads
+// "Abort" and aborts) or after it (it reads "Update" and starts), never half-way.
+void idleResetTogether(SessionContext& ctx) {
+    ctx.panel.together([&state = ctx.state](Panel& panel) { idleReset(panel, state); });
+}
+
 class Conversation {
   public:
     explicit Conversation(SessionContext& ctx) : ctx_(ctx) {}
@@ -150,7 +156,7 @@ int Conversation::readImei(PhoneModel model, std::string& digits) {
 int Conversation::holdBeforeErase() {
     ctx_.link.close();
     ctx_.state.clockRunning = false;
-    idleReset(ctx_.panel, ctx_.state);
+    idleResetTogether(ctx_);
     return kSessionHeld;
 }
 
@@ -209,7 +215,10 @@ int Conversation::run() {
     if (!imageStreamable(ctx_.image)) return fail(kUnusableImage);
 
     if (aborted()) return kSessionAborted;
-    if (!ctx_.link.open(ctx_.panel.selectedPortDigit(), kSlowSpeed)) return fail(kPortBusy);
+    // No digit means the call was dropped by an abort: no port is chosen, so none is opened.
+    const char portDigit = ctx_.panel.selectedPortDigit();
+    if (portDigit == 0) return fail(kPortBusy);
+    if (!ctx_.link.open(portDigit, kSlowSpeed)) return fail(kPortBusy);
     field(IDC_LINKSTATE, kLinkSlow);
     status(kStatusPowerOn);
 
@@ -246,7 +255,7 @@ int Conversation::run() {
     ctx_.link.close();
     ctx_.state.abortHintArmed = false;
     ctx_.state.clockRunning = false;
-    idleReset(ctx_.panel, ctx_.state);
+    idleResetTogether(ctx_);
     ctx_.panel.showMessage(kSuccessText, kSuccessCaption, MessageIcon::None);
     return 0;
 }
@@ -276,10 +285,11 @@ int failSession(SessionContext& ctx, int code) {
     ctx.link.close();
     ctx.state.clockRunning = false;
     ctx.state.failureHintWanted = true;
-    if (code == kPortBusy) ctx.state.failureHintWanted = false;
+    // The phone was never touched: removing its battery would be needless advice.
+    if (code == kPortBusy || code == kUnusableImage) ctx.state.failureHintWanted = false;
     ctx.panel.showMessage(failureMessage(code), kErrorCaption, MessageIcon::Error);
     if (ctx.state.failureHintWanted) ctx.panel.showMessage(kBatteryHint, kHintCaption, MessageIcon::Error);
-    idleReset(ctx.panel, ctx.state);
+    idleResetTogether(ctx);
     return code;
 }
 

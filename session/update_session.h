@@ -28,9 +28,10 @@ struct SessionContext {
 // kSessionHeld when beforeErase said no.
 int runUpdateSession(SessionContext& ctx);
 
-// A failed step: closes the link, shows the code's message (and the battery hint unless the port would not
-// open), returns the panel to idle and hands the code back for the worker to return. Does nothing once the
-// session is aborted (the abort owns the ending then) and returns kSessionAborted.
+// A failed step: closes the link, shows the code's message (and the battery hint when the phone may have been
+// touched: not when the port would not open or the image was refused first), returns the panel to idle and
+// hands the code back for the worker to return. Does nothing once the session is aborted (the abort owns the
+// ending then) and returns kSessionAborted.
 int failSession(SessionContext& ctx, int code);
 
 // Every ending returns the panel to idle with this. It also disarms the abort hint: the hint only follows an

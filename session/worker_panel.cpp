@@ -2,12 +2,14 @@
 
 #include <utility>
 
-bool SessionSync::markAborted() {
+bool SessionSync::markAborted(SerialLink& link) {
     {
         std::lock_guard lock(mutex);
         if (ended) return false;
+        // The flag first: a worker woken by the interrupt finds itself aborted and ends without a word.
         aborted = true;
         abortedFlag = true;
+        link.interrupt();
     }
     wake.notify_all();
     return true;
@@ -94,7 +96,7 @@ void WorkerPanel::showMessage(const std::string& text, const std::string& captio
     });
 }
 char WorkerPanel::selectedPortDigit() {
-    return perform([](Panel& p) { return p.selectedPortDigit(); }, '1');
+    return perform([](Panel& p) { return p.selectedPortDigit(); });
 }
 void WorkerPanel::setControlEnabled(int control, bool enabled) {
     perform([control, enabled](Panel& p) {
@@ -111,6 +113,12 @@ void WorkerPanel::setControlVisible(int control, bool visible) {
 void WorkerPanel::redrawPanel() {
     perform([](Panel& p) {
         p.redrawPanel();
+        return char{};
+    });
+}
+void WorkerPanel::together(const std::function<void(Panel&)>& calls) {
+    perform([calls](Panel& p) {
+        calls(p);
         return char{};
     });
 }

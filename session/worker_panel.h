@@ -1,7 +1,7 @@
 // The panel as the worker thread sees it. Every call either goes straight to the real panel (no executor; the
 // panel is thread-safe) or is posted to the panel's thread while the worker waits. Once the session is
 // aborted, calls are dropped: a posted call checks the flag on the panel's thread just before it would touch
-// the panel, and a waiting worker is woken at once.
+// the panel, and a waiting worker is woken at once. A dropped selectedPortDigit gives no digit ('\0').
 #pragma once
 
 #include <atomic>
@@ -23,8 +23,10 @@ struct SessionSync {
     std::atomic<bool> abortedFlag{false};  // lock-free copy for the worker's checks
     std::atomic<bool> phoneDetected{false};
 
-    // Marks the session aborted unless the worker has already ended; true if it did mark it.
-    bool markAborted();
+    // Marks the session aborted unless the worker has already ended; true if it did mark it. The link is
+    // interrupted in the same critical section, before a dropped panel call can return to the worker: a
+    // worker that notices the abort can no longer open the port or write a byte.
+    bool markAborted(SerialLink& link);
 };
 
 class WorkerPanel final : public Panel {
@@ -42,6 +44,9 @@ class WorkerPanel final : public Panel {
     void setControlEnabled(int control, bool enabled) override;
     void setControlVisible(int control, bool visible) override;
     void redrawPanel() override;
+
+    // One posted call for all of `calls`: on the panel's thread no click is handled between them.
+    void together(const std::function<void(Panel&)>& calls) override;
 
   private:
     // Runs `call` on the panel unless the session is aborted; returns its result or `dropped`.

@@ -1,11 +1,12 @@
 #include "ui/load_command.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
+#include "image/display_text.h"
 #include "image/module_name.h"
 #include "image/read_image.h"
+#include "image/summary_text.h"
 #include "image/whole_file.h"
 
 namespace {
@@ -18,16 +19,19 @@ constexpr ImageFileType kFileTypes[] = {
     {"All Files (*.*)", "*.*"},
 };
 
-std::string decimal(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
-}
-
 }  // namespace
 
 std::span<const ImageFileType> imageFileTypes() {
     return kFileTypes;
+}
+
+void showSummary(Panel& panel, const ImageSummary& summary) {
+    const SummaryTexts texts = summaryTexts(summary);
+    panel.setFieldText(IDC_FORMAT, texts.format);
+    if (summary.versionText) panel.setFieldText(IDC_VERSION, texts.version);
+    panel.setFieldText(IDC_CRC, texts.crc);
+    panel.setFieldText(IDC_DUMPSIZE, texts.size);
+    panel.setFieldText(IDC_FRAMESTOTAL, texts.frames);
 }
 
 void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseFile) {
@@ -42,7 +46,7 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
     // be opened, and the image held so far stays held.
     std::vector<std::uint8_t> content;
     if (!readWholeFile(*path, content)) {
-        panel.showMessage("Unable to open flash image", "Error", MessageIcon::Error);
+        panel.showMessage(kCannotOpenText, "Error", MessageIcon::Error);
         panel.setStatus("Ready");
         return;
     }
@@ -50,17 +54,19 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
     held.image.reset();
     panel.clearImageFields();
     panel.setStatus("Loading data ...");
-    panel.setFieldText(IDC_MODULE, moduleName(*path));
+    panel.setFieldText(IDC_MODULE, displayText(moduleName(*path), TextBytes::Utf8OrLatin1));
 
     ReadResult result = readImage(std::move(content));
     switch (result.outcome) {
         case ReadOutcome::UnrecognizedFormat:
-            panel.showMessage("Unrecognized flash image format", "Error", MessageIcon::Error);
+            panel.showMessage(loadFailureText(result.outcome), "Error", MessageIcon::Error);
             panel.clearImageFields();
             return;
         case ReadOutcome::CorruptFile:
+        case ReadOutcome::OutOfMemory:
+            // The image held before is gone already (its memory was needed): no image, empty fields.
             panel.clearImageFields();
-            panel.showMessage("File is corrupt or unknown format", "Error", MessageIcon::Error);
+            panel.showMessage(loadFailureText(result.outcome), "Error", MessageIcon::Error);
             return;
         case ReadOutcome::Ok:
             break;
@@ -68,12 +74,7 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
 
     held.image = std::move(result.image);
     held.summary = result.summary;
-    panel.setFieldText(IDC_FORMAT, formatName(result.summary.format));
-    if (result.summary.versionText) panel.setFieldText(IDC_VERSION, displayVersion(result.summary));
-    panel.setFieldText(IDC_CRC, result.summary.checksumsOk ? "OK" : "ERROR");
-    panel.setFieldText(IDC_DUMPSIZE,
-                       " " + decimal(static_cast<std::int32_t>(result.summary.size)) + " bytes");
-    panel.setFieldText(IDC_FRAMESTOTAL, decimal(result.summary.frameCount));
+    showSummary(panel, result.summary);
     panel.setControlEnabled(IDC_UPDATE, true);
     panel.setStatus("Ready");
     panel.redrawPanel();

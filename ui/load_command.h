@@ -29,4 +29,8 @@ struct ImageFileType {
 };
 std::span<const ImageFileType> imageFileTypes();
 
+// Panel texts are UTF-8: the module name and the version come as displayText() shows them.
 void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseFile);
+// The particulars of a loaded image in their fields (format, version, CRC, size, frames), in the texts the
+// command line prints too.
+void showSummary(Panel& panel, const ImageSummary& summary);

@@ -52,7 +52,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::onUpdatePressed() {
-    if (session_->running()) {
+    // The flag that the button's caption follows, not the worker's end: after its idle reset a worker may
+    // still be on its way out with its last message, and the button already reads "Update".
+    if (session_->state().sessionRunning) {
         session_->abortSession();
     } else if (held_.image) {
         session_->startSession(*held_.image);
@@ -61,12 +63,12 @@ void MainWindow::onUpdatePressed() {
 }
 
 void MainWindow::loadImageFile(const std::string& path) {
-    if (session_->running()) return;
+    if (session_->state().sessionRunning) return;
     loadSoftware(*panel_, held_, [&path] { return std::optional<std::string>(path); });
 }
 
 void MainWindow::onLoadSoftwarePressed() {
-    // Load SW is disabled while a session runs; the image the worker reads is never replaced under it.
-    if (session_->running()) return;
+    // Load SW is disabled while a session runs; a worker past its idle reset no longer reads the image.
+    if (session_->state().sessionRunning) return;
     loadSoftware(*panel_, held_, openFile_);
 }

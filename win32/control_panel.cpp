@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "serial/activity_flags.h"
 #include "session/session_constants.h"
@@ -27,6 +28,15 @@ constexpr int kSendLightY = 189;
 constexpr int kOffCell = 0;
 constexpr int kReceiveCell = 7;
 constexpr int kSendCell = 14;
+
+// Panel texts are UTF-8 (an image's texts arrive converted for display); the controls take UTF-16.
+std::wstring utf16(const std::string& utf8) {
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
+    return text;
+}
 
 constexpr int kAboutPane[] = {IDC_ABOUTTITLE, IDC_CREDITS, IDC_BUILDSTAMP};
 constexpr int kAboutCovers[] = {IDC_MODULE_LABEL, IDC_MODULE, IDC_FORMAT};
@@ -93,7 +103,8 @@ void toggleAbout() {
 
 void updatePressed() {
     SessionControl& session = *ui.session;
-    if (session.running()) {
+    // The flag that the button's caption follows, not the worker's end (which may come after the idle reset).
+    if (session.state().sessionRunning) {
         ui.calls.stopCalls();
         session.abortSession();
         ui.calls.resumeCalls();
@@ -170,12 +181,12 @@ INT_PTR CALLBACK panelProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM 
 }  // namespace
 
 void Win32Panel::setStatus(const std::string& text) {
-    SetWindowTextA(item(IDC_STATUS), text.c_str());
+    SetWindowTextW(item(IDC_STATUS), utf16(text).c_str());
     InvalidateRect(item(IDC_STATUS), nullptr, TRUE);
 }
 
 void Win32Panel::setFieldText(int control, const std::string& text) {
-    SetDlgItemTextA(panel_, control, text.c_str());
+    SetDlgItemTextW(panel_, control, utf16(text).c_str());
 }
 
 void Win32Panel::clearImageFields() {

@@ -46,6 +46,11 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
               "{\"module\": \" V\xc3\x89\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9\\u0001"
               "1\", \"size\": " +
                   std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
+    // Plain text shows control characters as visible stand-ins, as the window does.
+    const std::string odd = std::get<1>(
+        run({"info", dir.write("a\033b\x7f\xc2\x85\xc2\xa0.sbin", image(1, "CXC1\x7f\x85\304\3515"))}));
+    EXPECT_EQ(odd.substr(0, odd.find("Size:")),
+              "Module:  A\u241bB\u2421\ufffd\u00a0\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
 }
 
 TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {
@@ -60,6 +65,22 @@ TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {
         EXPECT_EQ(run({"info", "--json", file}),
                   std::tuple(code, "{\"error\": \"" + message + "\"}\n", message + "\n"));
         EXPECT_EQ(run({"convert", file, "out.sbin"}), std::tuple(code, std::string(), message + "\n"));
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.sbin"));
+    }
+}
+
+TEST_F(Cli, ConvertRefusesAFrameRunThatWouldNotReadBack) {
+    const Bytes second = frame('1', {0, 0, 1});
+    const std::pair<Bytes, std::string> rows[] = {
+        {toEmma(frame('3', {0, 0, 7}) + second + endFrame()), "the first frame's type is '3', not '0'"},
+        {toEmma(frame('\xc4', {0, 0, 7}) + second + endFrame()), "the first frame's type is 0xC4, not '0'"},
+        {toShex(frame('0', {0, 0, 7}, false) + second + endFrame()), "the first frame fails its checksum"},
+        {toEmma(header() + frame('1', {0, 0, 1}, false) + endFrame()),
+         "the second frame fails its checksum"}};
+    for (const auto& [content, why] : rows) {
+        const auto [code, out, err] = run({"convert", dir.write("in", content), "out.sbin"});
+        EXPECT_EQ(std::tuple(code, err),
+                  std::tuple(5, "Not written: " + why + ", so out.sbin would not read back as this image\n"));
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.sbin"));
     }
 }
@@ -91,10 +112,11 @@ TEST_F(Cli, CommandLineMistakesHelpAndVersion) {
 }
 
 TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
-    dir.write("in.shex", toShex(run3, "\n", true));
+    const Bytes lastBad = image(3, "CXC1234567", 16, false);  // only the first two frames must pass
+    dir.write("in.shex", toShex(lastBad, "\n", true));
     dir.write("out.sbin", Bytes(100000, 0xEE));  // longer than the result: nothing of it may survive
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "out.sbin"})), 0);
-    EXPECT_EQ(bytesOf(slurp("out.sbin")), run3);
+    EXPECT_EQ(bytesOf(slurp("out.sbin")), lastBad);
     std::filesystem::create_directories(dir.path() / "sub");
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "sub/new.sbin"}, "umask 022;")), 0);
     struct stat info {};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <type_traits>
 
 #include "image/module_name.h"
 #include "tests/support/sample_image.h"
@@ -34,7 +35,7 @@ TEST(ByteOps, FrameChecksum) {
     }
 }
 
-TEST(ByteOps, HexPairsPatternsAndCopies) {
+TEST(ByteOps, HexPairsAndPatterns) {
     // Letters of either case in either position; other characters follow the plain arithmetic.
     Bytes text = bytesOf("FC009A1aa1fFCe0GG00 1g\r\n");
     hexPairsToBytes(text.data(), text.data(), 12);  // in place
@@ -48,11 +49,7 @@ TEST(ByteOps, HexPairsPatternsAndCopies) {
     EXPECT_EQ(findPattern(mark.data(), 2, mark.data(), 3), -1);  // window shorter than the pattern
     EXPECT_EQ(findPattern(mark.data(), 3, mark.data(), 3), 0);
     EXPECT_EQ(findPattern(window.data(), 3, mark.data(), 3), -1);
-
-    Bytes buffer{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-    copyForward(buffer.data(), buffer.data() + 4, 8);
-    fillBytes(buffer.data() + 8, 0xEE, 3);
-    EXPECT_EQ(buffer, (Bytes{4, 5, 6, 7, 8, 9, 10, 11, 0xEE, 0xEE, 0xEE, 11}));
+    static_assert(std::is_same_v<decltype(findPattern(nullptr, 0, nullptr, 0)), std::int32_t>);
 }
 
 TEST(ModuleName, DirectoryGoesNameIsUpperCasedAndCutAtTheFirstDot) {

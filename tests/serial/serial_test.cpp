@@ -4,7 +4,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +15,7 @@
 
 #include "serial/activity_flags.h"
 #include "serial/serial_link.h"
+#include "serial/thread_priority.h"
 
 namespace {
 
@@ -138,6 +142,48 @@ TEST_F(Serial, FlagsInterruptAndAVanishedLine) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "a dead line used all its attempts";
     EXPECT_TRUE(link.reopen(kFastSpeed));
     EXPECT_FALSE(link.isOpen());
+}
+
+// The raise in a child process, under the limits a user may be given: the child gives up root, and with it
+// CAP_SYS_NICE, unless the row keeps it. Rows this machine cannot set up (raising a limit needs
+// CAP_SYS_RESOURCE) are left out and named.
+TEST(ThreadPriority, TakesTheBestTheLimitsAllowForTheCallingThreadAlone) {
+    constexpr int kKept = 100;  // the nice value the process had
+    // root kept, rtprio and nice limits; the raise, policy, priority and nice value of the raised thread
+    const std::tuple<bool, rlim_t, rlim_t, PriorityRaise, int, int, int> rows[] = {
+        {true, 0, 0, PriorityRaise::RealTime, SCHED_FIFO, 99, kKept},
+        {false, 10, 0, PriorityRaise::RealTime, SCHED_FIFO, 10, kKept},  // the top refused, the limit taken
+        {false, 0, 30, PriorityRaise::Nice, SCHED_OTHER, 0, -10},
+        {false, 0, 0, PriorityRaise::None, SCHED_OTHER, 0, kKept}};
+    for (const auto& [root, rtprio, nice, raise, policy, priority, niceValue] : rows) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlimit rt{rtprio, rtprio}, ni{nice, nice};
+            if (::setrlimit(RLIMIT_RTPRIO, &rt) || ::setrlimit(RLIMIT_NICE, &ni) ||
+                (root ? ::geteuid() != 0 : ::geteuid() == 0 && (::setgid(65534) || ::setuid(65534))))
+                ::_exit(77);
+            const int kept = ::getpriority(PRIO_PROCESS, 0);
+            bool raised = false;
+            std::thread([&] {
+                const PriorityRaise got = raiseThreadPriority();
+                sched_param param{};
+                ::sched_getparam(0, &param);
+                raised = got == raise && ::sched_getscheduler(0) == policy &&
+                         param.sched_priority == priority &&
+                         ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())) ==
+                             (niceValue == kKept ? kept : niceValue);
+            }).join();
+            const bool alone =
+                ::sched_getscheduler(0) == SCHED_OTHER && ::getpriority(PRIO_PROCESS, 0) == kept;
+            ::_exit(raised && alone ? 0 : 1);
+        }
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            std::printf("left out here: rtprio %d, nice %d\n", int(rtprio), int(nice));
+        else
+            EXPECT_EQ(status, 0) << "rtprio limit " << rtprio << ", nice limit " << nice << ", root " << root;
+    }
 }
 
 }  // namespace

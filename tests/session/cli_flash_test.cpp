@@ -21,7 +21,10 @@ class CliFlash : public ::testing::Test {
     }
     std::unique_ptr<ProgramRun> flash(const std::string& port, const std::string& file,
                                       bool unprivileged = false) {
-        return std::make_unique<ProgramRun>(PHONE_UPDATER_CLI, Lines{"flash", "--port", port, file}, ".", "",
+        // An ordinary user may not reach the build (below a home folder only its owner enters): a copy may.
+        const std::string program = unprivileged ? dir.path() / "phone-updater-cli" : PHONE_UPDATER_CLI;
+        if (unprivileged) std::filesystem::copy_file(PHONE_UPDATER_CLI, program);
+        return std::make_unique<ProgramRun>(program, Lines{"flash", "--port", port, file}, dir.path(), "",
                                             unprivileged);
     }
     // The last lines the program printed, from the one that reads `first` on.
@@ -87,11 +90,17 @@ TEST_F(CliFlash, APortThatCannotBeOpenedExits1AndSaysWhy) {
     }
 }
 
-TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothing) {
+TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
     startPhone();
-    auto unreadable = flash(sim->slavePath(), dir.write("text.bin", sample::bytesOf("hello")));
-    EXPECT_EQ(unreadable->finish(), 3);
-    EXPECT_EQ(unreadable->err, "Unrecognized flash image format\n");
+    const std::tuple<std::string, int, std::string> rows[] = {
+        {dir.write("text.bin", sample::bytesOf("hello")), 65, "Unrecognized flash image format"},
+        {dir.write("cut.sbin", sample::cut(run)), 65, "File is corrupt or unknown format"},
+        {dir.path() / "missing.sbin", 66, "Unable to open flash image"}};
+    for (const auto& [file, code, message] : rows) {
+        auto unreadable = flash(sim->slavePath(), file);
+        EXPECT_EQ(unreadable->finish(), code);
+        EXPECT_EQ(unreadable->err, message + "\n");
+    }
     EXPECT_EQ(sim->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }
 
@@ -108,6 +117,17 @@ TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
                   "Reading IMEI ...\nAbort: " + kHint + "\nLink: CLOSED\nReady\n");
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
+    }
+}
+
+TEST_F(CliFlash, ASignalAtAnyMomentEndsItPromptlyWith130Or143) {
+    startPhone([](PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1), o.repeat = true; });
+    for (int round = 0; round < 30; ++round) {  // from before the program runs to the power-on wait
+        const int signal = round % 2 ? SIGTERM : SIGINT;
+        auto cli = flash(sim->slavePath(), image);
+        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+        cli->signal(signal);
+        EXPECT_EQ(cli->finish(5s), 128 + signal) << "signal " << 300 * round << " us after the start";
     }
 }
 

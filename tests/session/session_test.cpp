@@ -1,5 +1,9 @@
 // Update sessions: the parts that need no phone, then whole sessions against the simulated phone that end in
 // success, in each failure, and in an Abort at every wait.
+#include <fcntl.h>
+#include <poll.h>
+
+
 #include "session/payloads.h"
 #include "session_fixture.h"
 
@@ -231,6 +235,86 @@ TEST_F(SessionAbort, AWriteStalledOnAFullLineDoesNotHoldTheAbort) {
     for (std::size_t size = 0; size != panel.size(); std::this_thread::sleep_for(200ms)) size = panel.size();
     abortAndCheck(true);
 }
+
+// The master side of a pseudo-terminal, played by the test: what the updater wrote, and replies sent at the
+// very moment chosen.
+struct FarEnd {
+    FarEnd() { EXPECT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0); }
+    ~FarEnd() { ::close(master); }
+    void send(const std::string& bytes) const { (void)!::write(master, bytes.data(), bytes.size()); }
+    std::string drain(std::chrono::milliseconds quiet) const {  // until nothing came for `quiet`
+        std::string out;
+        char c = 0;
+        for (pollfd in{master, POLLIN, 0};
+             ::poll(&in, 1, int(quiet.count())) > 0 && ::read(master, &c, 1) == 1;)
+            out += c;
+        return out;
+    }
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+};
+
+// The aborting side stalls right after it has woken the worker. Meanwhile it plays the phone: it may answer
+// the read the worker waits in, then listens to the line.
+const FarEnd* stalledPhone = nullptr;
+std::string answerInTheStall, heardInTheStall;
+
+struct RaceCase {
+    const char* holdAfter;  // posted calls: the panel's thread takes none after this line ("": direct calls)
+    bool detect;            // the phone announces itself first
+    const char* answer;     // sent in the stall
+};
+
+class AbortRace : public SessionFixture, public ::testing::WithParamInterface<RaceCase> {};
+
+TEST_P(AbortRace, NothingReachesTheLineAndNoPortOpensOnceAborted) {
+    const RaceCase c = GetParam();
+    FarEnd phone;
+    std::vector<std::function<void()>> held;  // posted calls the panel's thread has not got to
+    std::atomic<bool> holding{false};
+    const UiExecutor executor = [&](std::function<void()> call) {
+        if (!holding && panel.calls().back() != c.holdAfter) return call();
+        held.push_back(std::move(call));
+        holding = true;
+    };
+    control = std::make_unique<SessionControl>(panel, *c.holdAfter ? executor : UiExecutor{});
+    std::atomic<int> opens{0};
+    control->link().setPortResolver([&](char) {
+        ++opens;
+        return std::string(::ptsname(phone.master));
+    });
+    start();
+    if (c.detect) {
+        ASSERT_TRUE(panel.waitFor("status Power ON the phone ...", 5s));
+        phone.send("T");
+    }
+    if (*c.holdAfter) {
+        for (int i = 0; i < 500 && !holding; ++i) std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(holding);
+    } else {
+        ASSERT_TRUE(panel.waitFor("status Entering boot mode ...", 5s));
+        ASSERT_EQ(phone.drain(300ms), "0B");
+    }
+    const int opensBefore = opens;
+    stalledPhone = &phone;
+    answerInTheStall = c.answer;
+    afterAbortWakeForTest = [] {
+        stalledPhone->send(answerInTheStall);
+        heardInTheStall = stalledPhone->drain(300ms);
+    };
+    control->abortSession();
+    afterAbortWakeForTest = nullptr;
+    EXPECT_EQ(control->waitForEnd(), kSessionAborted);
+    EXPECT_EQ(heardInTheStall + phone.drain(200ms), "");
+    EXPECT_EQ(opens, opensBefore) << "a port was opened after the abort";
+    const std::size_t shown = panel.size();
+    for (const auto& call : held) call();  // the panel's thread gets to them at last: they do nothing
+    EXPECT_EQ(panel.size(), shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(DirectAndPosted, AbortRace,
+                         ::testing::Values(RaceCase{"field 1008 ''", false, ""},  // the port choice
+                                           RaceCase{"field 1058 ' T1x detected'", true, ""},  // a status
+                                           RaceCase{"", true, "R"}));  // a reply the worker waits for
 
 }  // namespace
 }  // namespace session_test

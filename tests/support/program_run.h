@@ -47,10 +47,12 @@ class ProgramRun {
             if (!readSome(std::chrono::seconds(10))) return false;
         return true;
     }
-    // Reads all output and returns the exit code (128 + the signal when killed by one).
-    int finish() {
-        while (readSome(std::chrono::seconds(60))) {
+    // Reads all output and returns the exit code (128 + the signal when killed by one). A program that says
+    // nothing for `quiet` and keeps running is killed first.
+    int finish(std::chrono::milliseconds quiet = std::chrono::seconds(60)) {
+        while (readSome(quiet)) {
         }
+        if (fds_[0].fd >= 0 || fds_[1].fd >= 0) signal(SIGKILL);
         int status = 0;
         if (code_ < 0 && pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_)
             code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -1,6 +1,10 @@
 // Load SW through the window with real files on disk; only the dialog and the message box are replaced.
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <QFileDialog>
 
+#include "tests/session/recording_panel.h"
 #include "window_fixture.h"
 
 using namespace sample;
@@ -25,6 +29,7 @@ struct LoadSoftware : ::testing::Test {
 
 TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
     const Bytes bad = image(2, "CXC132611", 16, false), plain = image(1, "NO VERSION");
+    const Bytes odd = image(1, "CXC1\n2\304\3515");  // Latin-1 letters and a line feed in the version
     const std::tuple<std::string, Bytes, std::string> rows[] = {
         {"update.final.sbin", sbin, " UPDATE|SBIN| CXC132611|OK|" + size},
         {"looks-binary.sbin", toShex(sbin), " LOOKS-BINARY|SHEX| CXC132611|OK|" + size},
@@ -33,6 +38,8 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
         {"bad.sbin", bad, " BAD|SBIN| CXC132611|ERROR| " + std::to_string(bad.size()) + " bytes|2|"},
         {"plain", plain, " PLAIN|SBIN||OK| " + std::to_string(plain.size()) + " bytes|1|"},
         {"bl\xC3\xA5.sbin", sbin, " BL\xC3\x85|SBIN| CXC132611|OK|" + size},  // a letter, not bytes
+        {"a\t\xe9.sbin", odd,  // a name that is not UTF-8 is Latin-1; every field stays one line
+         " A\u2409\u00c9|SBIN| CXC1\u240a2\u00c4\u00e95|OK| " + std::to_string(odd.size()) + " bytes|1|"},
     };
     for (const auto& [name, content, shown] : rows) {
         f.load(dir.write(name, content));
@@ -42,6 +49,10 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
         EXPECT_EQ(f.window.heldImage().image->size, readImage(content).image.size);
     }
     EXPECT_TRUE(f.messages.empty());
+    ImageSummary past2GiB;
+    past2GiB.size = 3'000'000'000u;
+    showSummary(f.panel(), past2GiB);
+    EXPECT_EQ(f.text(IDC_DUMPSIZE), " 3000000000 bytes");
 }
 
 TEST_F(LoadSoftware, CancelOrAFileThatCannotBeOpenedKeepsTheHeldImage) {
@@ -73,6 +84,33 @@ TEST_F(LoadSoftware, AFileThatDoesNotReadDropsTheImageButNotTheFramesTotal) {
         EXPECT_EQ(f.text(IDC_STATUS), "Ready");
         EXPECT_FALSE(f.enabled(IDC_UPDATE) || f.window.heldImage().image);
     }
+}
+
+TEST(LoadSoftwareMemory, AnImageTooLargeForTheMemoryLeftIsReportedLikeOneThatCannotBeOpened) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    TempDir dir;
+    Bytes emma = toEmma(image(3));
+    emma.resize(emma.size() + (64 << 20), '\n');  // line ends between records are skipped
+    const std::string path = dir.write("big.r00", emma);
+    const pid_t child = ::fork();  // no widget in the child: Qt's threads do not survive a fork
+    if (child == 0)
+        [&]() noexcept {  // room for what is mapped and the file, not for its decoded copy; exceptions abort
+            std::size_t pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t room = pages * ::sysconf(_SC_PAGESIZE) + emma.size() + (16 << 20);
+            const rlimit limit{room, room};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+            RecordingPanel panel;
+            HeldImage held;
+            loadSoftware(panel, held, [&] { return std::optional(path); });
+            const std::string last = panel.calls().back();
+            ::_exit(!held.image && last == "message Error (error) Unable to open flash image" ? 0 : 1);
+        }();
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << (WIFSIGNALED(status) ? "an exception escaped" : "not reported as no memory");
 }
 
 TEST(OpenDialog, TitleFileTypesAndAnyTypedName) {

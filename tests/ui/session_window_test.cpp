@@ -100,6 +100,23 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
               " T1x detected 490154-20-323751-830");
 }
 
+TEST_F(WindowSession, OnceIdleAgainUpdateStartsAndLoadSwLoadsThoughTheLastWorkerIsStillEnding) {
+    const std::string second = dir.write("second.sbin", sample::image(5, "CXC132612 R1B"));
+    std::vector<std::string> captions;
+    f.panel().setMessageBoxFunction([&](const std::string&, const std::string& caption, MessageIcon) {
+        captions.push_back(caption);
+        if (captions.size() > 1) return;
+        f.load(second);  // the worker waits for this box: past its idle reset, its end not yet reported
+        f.click(IDC_UPDATE);
+    });
+    update();
+    ASSERT_TRUE(pumpUntil([&] { return !captions.empty(); })) << sim->verdict().text();
+    EXPECT_EQ(f.text(IDC_FRAMESTOTAL), "5");
+    f.click(IDC_UPDATE);
+    EXPECT_EQ(captions, std::vector<std::string>{"Success"});
+    expectIdle();
+}
+
 TEST_F(WindowSession, AbortShowsTheHintAndClosingEndsQuietly) {
     for (bool close : {false, true}) {
         update([](PhoneSimOptions& o) { o.emulateLineRate = true; });  // slow enough to catch mid-way

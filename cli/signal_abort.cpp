@@ -1,0 +1,15 @@
+#include "cli/signal_abort.h"
+
+#include <utility>
+
+void SignalAbort::setHandler(std::function<void(int)> handler) {
+    std::lock_guard lock(handlerMutex_);
+    handler_ = std::move(handler);
+}
+
+void SignalAbort::deliver(int signal) {
+    int none = 0;
+    caught_.compare_exchange_strong(none, signal);
+    std::lock_guard lock(handlerMutex_);
+    if (handler_) handler_(signal);
+}
