@@ -46,6 +46,7 @@ class Station {
     // For the ports.
     const FlashImage& image() const { return image_; }
     bool repeat() const { return options_.repeat; }
+    std::size_t portCount() const { return options_.ports.size(); }
     StationDisplay* display() const { return display_.get(); }
     void event(const SessionRecord& record);
     void finished(std::size_t port, const SessionRecord& record);

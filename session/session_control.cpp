@@ -37,6 +37,7 @@ struct SessionControl::Impl {
     SessionState state;
     Payloads payloads = loadPayloads();
     BeforeErase beforeErase;
+    bool raisePriority = true;
 
     std::mutex control;  // one start, abort or shutdown at a time
     Worker current;
@@ -107,6 +108,10 @@ void SessionControl::setPayloads(const Payloads& payloads) {
     impl_->payloads = payloads;
 }
 
+void SessionControl::setRaisePriority(bool raise) {
+    impl_->raisePriority = raise;
+}
+
 void SessionControl::setBeforeErase(BeforeErase gate) {
     impl_->beforeErase = std::move(gate);
 }
@@ -141,9 +146,9 @@ void SessionControl::startSession(const FlashImage& image) {
         d.reporting = sync;
     }
     d.current.sync = sync;
-    d.current.thread = std::thread([&d, sync, &image] {
+    d.current.thread = std::thread([&d, sync, &image, raise = d.raisePriority] {
         // Time-critical: the frame stream has no pacing but the line's, so it must not wait for the CPU.
-        raiseThreadPriority();
+        if (raise) raiseThreadPriority();
         WorkerPanel panel(d.panel, d.executor, sync);
         SessionContext ctx{
             panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected, d.beforeErase};

@@ -66,6 +66,9 @@ class SessionControl {
     void setPayloads(const Payloads& payloads);
     // For the sessions started after it; call while none runs.
     void setBeforeErase(BeforeErase gate);
+    // Whether the worker of the sessions started after it raises its own priority (it does unless told not
+    // to).
+    void setRaisePriority(bool raise);
 
     // The Update/Abort button, dispatched on sessionRunning: start when it is down, abort when it is up.
     void updatePressed(const FlashImage& image);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 
-
 #include "session/payloads.h"
 #include "session_fixture.h"
 

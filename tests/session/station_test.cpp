@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -229,11 +230,28 @@ INSTANTIATE_TEST_SUITE_P(
                   [](PhoneSimOptions& o) { o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong; }, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The scheduling policy (field 41 of /proc/PID/task/TID/stat) of each thread of `pid` that is not 0, the
+// normal class.
+std::vector<std::string> realTimeThreads(pid_t pid) {
+    std::vector<std::string> found;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream in(task.path() / "stat");
+        const std::string stat{std::istreambuf_iterator<char>(in), {}};
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string field;
+        for (int number = 3; number <= 41 && fields >> field;) ++number;
+        if (field != "0") found.push_back(task.path().filename().string() + ": policy " + field);
+    }
+    return found;
+}
+
 TEST_F(Station, CtrlCStopsEveryStreamAndNothingIsSentAfterIt) {
     startPhones(3, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames each
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs());
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
     std::this_thread::sleep_for(300ms);
+    // More ports than cores: real-time workers would hold both cores, and the phones' replies would wait.
+    EXPECT_EQ(realTimeThreads(cli.pid()), std::vector<std::string>{});
     std::vector<std::size_t> atSignal;
     for (const auto& sim : sims) atSignal.push_back(sim->bytesReceived());
     cli.signal(SIGINT);

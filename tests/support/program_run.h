@@ -61,6 +61,7 @@ class ProgramRun {
     void signal(int sig) const {
         if (pid_ > 0) ::kill(pid_, sig);
     }
+    pid_t pid() const { return pid_; }
     std::string out, err;
 
   private:
