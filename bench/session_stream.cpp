@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/frame_builder.h"
 #include "session/control_ids.h"
 #include "session/session_control.h"
 #include "tools/phone-sim/phone_sim.h"
@@ -113,17 +114,6 @@ class Spinners {
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
 };
-
-void appendFrame(std::vector<std::uint8_t>& run, char type, std::size_t length, std::uint32_t seed) {
-    const std::size_t start = run.size();
-    run.push_back('S');
-    run.push_back(static_cast<std::uint8_t>(type));
-    run.push_back(static_cast<std::uint8_t>(length - 3));
-    for (std::size_t i = 0; i + 4 < length; ++i) run.push_back(static_cast<std::uint8_t>(seed * 31 + i * 7));
-    std::uint8_t sum = 0;
-    for (std::size_t i = start + 2; i < run.size(); ++i) sum = static_cast<std::uint8_t>(sum + run[i]);
-    run.push_back(static_cast<std::uint8_t>(~sum));
-}
 
 // Header frame of 20 bytes, `frames` frames of `length` bytes, termination frame of 8.
 FlashImage makeImage(std::size_t frames, std::size_t length) {

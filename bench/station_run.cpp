@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/frame_builder.h"
 #include "image/read_image.h"
 #include "session/payloads.h"
 #include "tools/phone-sim/phone_sim.h"
@@ -30,17 +31,6 @@ using namespace std::chrono_literals;
 
 constexpr double kFastLineRate = 11'520.0;  // bytes per second at 115200 baud, 8N1
 constexpr int kPorts = 4;
-
-void appendFrame(std::vector<std::uint8_t>& run, char type, std::size_t length, std::uint32_t seed) {
-    const std::size_t start = run.size();
-    run.push_back('S');
-    run.push_back(static_cast<std::uint8_t>(type));
-    run.push_back(static_cast<std::uint8_t>(length - 3));
-    for (std::size_t i = 0; i + 4 < length; ++i) run.push_back(static_cast<std::uint8_t>(seed * 31 + i * 7));
-    std::uint8_t sum = 0;
-    for (std::size_t i = start + 2; i < run.size(); ++i) sum = static_cast<std::uint8_t>(sum + run[i]);
-    run.push_back(static_cast<std::uint8_t>(~sum));
-}
 
 // Header frame of 20 bytes, `frames` frames of 258 bytes, termination frame of 8.
 std::vector<std::uint8_t> makeRun(std::size_t frames) {

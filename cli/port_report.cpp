@@ -19,22 +19,6 @@ std::string jsonOrNull(const std::string& text) {
     return text.empty() ? "null" : jsonText(text);
 }
 
-const char* stateName(PortState state) {
-    switch (state) {
-        case PortState::Ready:
-            return "ready";
-        case PortState::PermissionDenied:
-            return "permission denied";
-        case PortState::Missing:
-            return "missing";
-        case PortState::Held:
-            return "held";
-        case PortState::Unusable:
-            break;
-    }
-    return "not usable";
-}
-
 std::string portJson(const PortInfo& port) {
     std::string usb = "null";
     if (port.usb) {
@@ -53,7 +37,7 @@ std::string portJson(const PortInfo& port) {
     return "{\"name\": " + jsonText(port.name) + ", \"path\": " + jsonText(port.path) +
            ", \"com\": " + jsonOrNull(port.comName) + ", \"by_id\": " + jsonOrNull(port.byId) +
            ", \"usb\": " + usb + ", \"driver\": " + jsonOrNull(port.driver) + ", \"state\": \"" +
-           stateName(port.state) + "\", \"holders\": [" + holders +
+           portStateName(port.state) + "\", \"holders\": [" + holders +
            "], \"reason\": " + jsonText(portStateText(port)) +
            ", \"fix\": " + (fix.empty() ? "null" : jsonText(oneLine(fix))) + "}";
 }

@@ -59,7 +59,9 @@ PortGrabber portGrabber(const std::string& program);
 // Texts. Multi-line ones break where a window's tooltip should; one-line reports join them with spaces.
 // "USB serial cable 067b:2303 (Prolific)" for a USB device, else empty.
 std::string portLabel(const PortInfo& port);
-// "ready", "permission denied", "missing", "not usable", "held by vim (pid 4242)".
+// "ready", "permission denied", "missing", "held", "not usable": the state's stable name.
+const char* portStateName(PortState state);
+// The name, with the holders for a held port: "held by vim (pid 4242)".
 std::string portStateText(const PortInfo& port);
 // How to clear the way (permission or a known grabber), or empty.
 std::string portFix(const PortInfo& port);

@@ -97,19 +97,24 @@ std::string portLabel(const PortInfo& port) {
     return label;
 }
 
-std::string portStateText(const PortInfo& port) {
-    switch (port.state) {
+const char* portStateName(PortState state) {
+    switch (state) {
         case PortState::Ready:
             return "ready";
         case PortState::PermissionDenied:
             return "permission denied";
         case PortState::Missing:
             return "missing";
-        case PortState::Unusable:
-            return "not usable";
         case PortState::Held:
+            return "held";
+        case PortState::Unusable:
             break;
     }
+    return "not usable";
+}
+
+std::string portStateText(const PortInfo& port) {
+    if (port.state != PortState::Held) return portStateName(port.state);
     if (port.holders.empty()) {
         if (port.suspects.empty()) return "held by another program";
         return "held by another program (perhaps " + printable(port.suspects.front().program) + ", pid " +
