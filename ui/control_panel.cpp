@@ -96,7 +96,7 @@ ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
 
 ControlPanel::~ControlPanel() = default;
 
-QWidget* ControlPanel::createControl(const ControlSpec& entry) {
+QWidget* ControlPanel::createControl(const ControlEntry& entry) {
     QWidget* widget = nullptr;
     const QString caption = QString::fromLatin1(entry.caption);
     switch (entry.kind) {
@@ -165,7 +165,7 @@ QWidget* ControlPanel::createControl(const ControlSpec& entry) {
 void ControlPanel::createControls() {
     // Created in the layout's order, so later controls lie over earlier ones (the About pane over the
     // image rows) and keyboard focus follows the layout.
-    for (const ControlSpec& entry : panelLayout()) controls_[entry.id] = createControl(entry);
+    for (const ControlEntry& entry : panelLayout()) controls_[entry.id] = createControl(entry);
     for (int i = 0; i < 4; ++i)
         ports_.addButton(static_cast<QRadioButton*>(controls_.at(kPortIds[i])), kPortIds[i]);
     ports_.setExclusive(true);
@@ -187,10 +187,10 @@ void ControlPanel::initialise() {
         ->setPlainText(QString::fromLatin1(kCredits).toUpper());
     setFieldText(IDC_BUILDSTAMP, kBuildStamp);
     valueFont_ = makeValueFont();
-    for (const ControlSpec& entry : panelLayout()) {
+    for (const ControlEntry& entry : panelLayout()) {
         if (entry.style & kValueFont) controls_.at(entry.id)->setFont(valueFont_);
     }
-    for (const ControlSpec& entry : panelLayout()) {
+    for (const ControlEntry& entry : panelLayout()) {
         if (entry.style & kAboutPane) controls_.at(entry.id)->setVisible(false);
     }
     clearImageFields();

@@ -110,7 +110,7 @@ class ControlPanel : public QWidget, public Panel {
   private:
     void createControls();
     void initialise();
-    QWidget* createControl(const struct ControlSpec& entry);
+    QWidget* createControl(const struct ControlEntry& entry);
     void repaintLight(int x, int y);
     void refreshPortTooltip(int index);
 

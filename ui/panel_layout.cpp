@@ -5,7 +5,7 @@ namespace {
 constexpr unsigned kField = kVCentred | kEdge | kValueFont;
 constexpr unsigned kCentredField = kCentred | kField;
 
-constexpr ControlSpec kLayout[] = {
+constexpr ControlEntry kLayout[] = {
     {IDC_PROGRESS, ControlKind::ProgressBar, "", 9, 78, 158, 7, kPlain},
     {IDC_STATUS, ControlKind::Text, "", 3, 111, 101, 10, kVCentred},
     {IDC_PHONE, ControlKind::Text, "", 51, 53, 116, 10, kField},
@@ -47,12 +47,12 @@ constexpr ControlSpec kLayout[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> panelLayout() {
+std::span<const ControlEntry> panelLayout() {
     return kLayout;
 }
 
-const ControlSpec* findControl(int id) {
-    for (const ControlSpec& entry : kLayout) {
+const ControlEntry* findControl(int id) {
+    for (const ControlEntry& entry : kLayout) {
         if (entry.id == id) return &entry;
     }
     return nullptr;

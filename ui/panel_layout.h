@@ -21,7 +21,7 @@ enum ControlStyle : unsigned {
     kAboutPane = 1u << 5,  // hidden until About is pressed
 };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;
     ControlKind kind;
     const char* caption;
@@ -29,6 +29,6 @@ struct ControlSpec {
     unsigned style;
 };
 
-std::span<const ControlSpec> panelLayout();
+std::span<const ControlEntry> panelLayout();
 // nullptr for an id that is not in the layout.
-const ControlSpec* findControl(int id);
+const ControlEntry* findControl(int id);

@@ -39,7 +39,7 @@ TEST(Window, PlacementUnitsLayoutAndFrame) {
         EXPECT_EQ(std::pair(dialogUnitsToPixelsX(units), dialogUnitsToPixelsY(units)), std::pair(x, y))
             << units;
     std::set<int> ids;
-    for (const ControlSpec& entry : panelLayout()) ids.insert(entry.id);
+    for (const ControlEntry& entry : panelLayout()) ids.insert(entry.id);
     EXPECT_EQ(std::pair(ids.size(), panelLayout().size()),
               std::pair(std::size_t{37}, std::size_t{37}));  // all distinct
 
@@ -75,7 +75,7 @@ TEST(Panel, StartsReadyWithEmptyFieldsAndTheAboutPaneFilledButHidden) {
     const QFontMetrics metrics(f.panel().valueFont());
     EXPECT_TRUE(QFontInfo(f.panel().valueFont()).fixedPitch());
     EXPECT_LE(metrics.horizontalAdvance(QLatin1Char('0')), 8);
-    for (const ControlSpec& entry : panelLayout())
+    for (const ControlEntry& entry : panelLayout())
         EXPECT_EQ(f.panel().control(entry.id)->font() == f.panel().valueFont(),
                   (entry.style & kValueFont) != 0)
             << entry.id;

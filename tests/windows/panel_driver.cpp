@@ -141,27 +141,27 @@ bool checkLayout() {
         return fail("the panel has " + std::to_string(count) + " controls");
     POINT origin{0, 0};
     ClientToScreen(panel, &origin);
-    for (const ControlSpec& spec : panelLayout()) {
-        HWND control = GetDlgItem(panel, spec.id);
-        const std::string where = "control " + std::to_string(spec.id);
+    for (const ControlEntry& entry : panelLayout()) {
+        HWND control = GetDlgItem(panel, entry.id);
+        const std::string where = "control " + std::to_string(entry.id);
         if (control == nullptr) return fail(where + " is missing");
         static const char* const kClasses[] = {"Static", "Button", "msctls_progress32",
                                                "Button", "Button", "Edit"};
-        if (className(control) != kClasses[static_cast<int>(spec.kind)])
+        if (className(control) != kClasses[static_cast<int>(entry.kind)])
             return fail(where + " is a " + className(control));
         // The dialog font's base units at 96 DPI, as on Windows; the dialog manager converts position and
         // size each on its own (MapDialogRect would convert edges, and reads no other process anyway).
-        const int left = dialogUnitsToPixelsX(spec.x), top = dialogUnitsToPixelsY(spec.y);
-        const RECT expected{left, top, left + dialogUnitsToPixelsX(spec.width),
-                            top + dialogUnitsToPixelsY(spec.height)};
+        const int left = dialogUnitsToPixelsX(entry.x), top = dialogUnitsToPixelsY(entry.y);
+        const RECT expected{left, top, left + dialogUnitsToPixelsX(entry.width),
+                            top + dialogUnitsToPixelsY(entry.height)};
         RECT actual;
         GetWindowRect(control, &actual);
         OffsetRect(&actual, -origin.x, -origin.y);
         if (!EqualRect(&expected, &actual))
             return fail(where + " is at " + rectText(actual) + ", not at " + rectText(expected));
         const bool edge = (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_STATICEDGE) != 0;
-        if (edge != ((spec.style & kEdge) != 0)) return fail(where + " has the wrong edge");
-        if (textOf(control) != spec.caption && spec.caption[0] != '\0')
+        if (edge != ((entry.style & kEdge) != 0)) return fail(where + " has the wrong edge");
+        if (textOf(control) != entry.caption && entry.caption[0] != '\0')
             return fail(where + " has the wrong caption");
     }
     return true;
