@@ -91,6 +91,9 @@ class Station : public ::testing::Test {
             PhoneSimOptions o;
             o.emulateLineRate = false;
             o.powerOnDelay = 20ms;
+            // The acknowledge and the prompt must fall in different read windows even when the machine
+            // leaves a session waiting for a second (two cores, several tests with several phones each).
+            o.eraseTime = 2000ms;
             o.imei = imeiOf(k);
             std::string error;
             ASSERT_TRUE(setExpectedImage(o, image, error)) << error;

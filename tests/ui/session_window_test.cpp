@@ -16,7 +16,7 @@ class WindowSession : public ::testing::Test {
   protected:
     void SetUp() override {
         f.load(dir.write("update.sbin", sample::image(30, "CXC132611 R1A")));
-        f.window.session().link().setReadRule({8, 200});
+        f.window.session().link().setReadRule({16, 200});  // 3.2 s: outlasts the 2 s erase
     }
     void TearDown() override { f.window.session().shutdown(); }
     // Starts a phone (fast unless `tune` says otherwise) and presses Update.
@@ -24,7 +24,7 @@ class WindowSession : public ::testing::Test {
         PhoneSimOptions o;
         o.emulateLineRate = false;
         o.powerOnDelay = 20ms;
-        o.eraseTime = 800ms;  // wide of the 200 ms window even on a busy machine
+        o.eraseTime = 2000ms;  // wide of the 200 ms window even when a busy machine holds a session up
         if (tune) tune(o);
         std::string error;
         ASSERT_TRUE(setExpectedImage(o, *f.window.heldImage().image, error)) << error;
