@@ -2,6 +2,8 @@
 #include "ui/command_line.h"
 
 #include <QProcess>
+#include <filesystem>
+#include <thread>
 
 #include "window_fixture.h"
 
@@ -45,6 +47,28 @@ TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMis
     window.start(QStringLiteral(PHONE_UPDATER_PATH), {"-platform", "offscreen", "image.sbin"});
     EXPECT_FALSE(window.waitForFinished(1500)) << window.readAllStandardError().toStdString();
     window.close();
+}
+
+// Started with every standard descriptor closed (a launcher may do that), the window's first act is to open
+// them on the null device, so that nothing it opens later (its session's wake-up pipe, the port) takes them.
+TEST(WindowCommandLine, ClosedStandardDescriptorsAreOpenedOnTheNullDevice) {
+    QProcess window;
+    window.start(QStringLiteral("/bin/sh"),
+                 {"-c", "exec \"$0\" -platform offscreen 0<&- 1>&- 2>&-", QStringLiteral(PHONE_UPDATER_PATH)});
+    ASSERT_TRUE(window.waitForStarted());
+    const std::string fds = "/proc/" + std::to_string(window.processId()) + "/fd/";
+    std::string seen;
+    for (int i = 0; i < 250 && seen != "/dev/null /dev/null /dev/null "; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen.clear();
+        for (const char* fd : {"0", "1", "2"}) {
+            std::error_code error;
+            seen += std::filesystem::read_symlink(fds + fd, error).string() + " ";
+        }
+    }
+    EXPECT_EQ(seen, "/dev/null /dev/null /dev/null ");
+    window.kill();
+    window.waitForFinished();
 }
 
 TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
