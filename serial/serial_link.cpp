@@ -1,9 +1,7 @@
 // Platform-neutral half of the serial link: the reply rule, the activity flags and the interrupt state.
 #include "serial/serial_link.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "serial/activity_flags.h"
 #include "serial/port_backend.h"
@@ -92,49 +90,6 @@ bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::max<long long>(left, 0));
-}
-
-// A stray wake-up (one that no interrupt() asked for) is drained; true if it was a real one after all:
-// interrupt() raises the flag before it wakes, so the flag is up by the time its wake-up can be drained.
-bool drainStrayWake(SerialLink::Backend& b) {
-    if (b.interrupted) return true;
-    serial_port::clearWake(*b.port);
-    return b.interrupted;
-}
-
-// Waits out one window without a device; only an interrupt ends it early.
-void idleOneWindow(SerialLink::Backend& b) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(b.rule.windowMs);
-    for (int left; (left = millisecondsLeft(deadline)) > 0;) {
-        serial_port::idleWindow(*b.port, left);
-        if (millisecondsLeft(deadline) > 0 && drainStrayWake(b)) return;
-    }
-}
-
-// One window of the reply rule. The wake-up channel ends it early only for an interrupt: a wake-up with none
-// asked for (stray bytes in the channel) is dropped and the window goes on, so that no caller's loop of
-// windows can turn into a busy loop. What arrived is left in reply.count.
-WindowResult readOneWindow(SerialLink::Backend& b) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(b.rule.windowMs);
-    std::size_t total = 0;
-    for (;;) {
-        std::size_t received = 0;
-        const WindowResult result = serial_port::readWindow(*b.port, b.reply.bytes.data() + total,
-                                                            b.reply.bytes.size() - total,
-                                                            millisecondsLeft(deadline), received);
-        total += received;
-        b.reply.count = total;
-        if (result != WindowResult::Interrupted || drainStrayWake(b)) return result;
-    }
-}
-}  // namespace
-
 bool SerialLink::readReply() {
     Backend& b = *backend_;
     b.reply = ReplyBuffer{};
@@ -143,16 +98,16 @@ bool SerialLink::readReply() {
         if (!isOpen()) {
             // A closed or vanished port: wait out one window so a caller's retry loop does not spin, then
             // fail.
-            idleOneWindow(b);
+            serial_port::idleWindow(*b.port, b.rule.windowMs);
             return false;
         }
-        const WindowResult result = readOneWindow(b);
+        std::size_t received = 0;
+        const WindowResult result = serial_port::readWindow(*b.port, b.reply.bytes.data(),
+                                                            b.reply.bytes.size(), b.rule.windowMs, received);
         if (result == WindowResult::Interrupted) {
             b.reply = ReplyBuffer{};
             return false;
         }
-        const std::size_t received = b.reply.count;
-        b.reply.count = 0;
         serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
             b.reply.count = received;
