@@ -125,7 +125,8 @@ int runFlash(const CommandArgs& args) {
     // The lone session's lines, unless the terminal stopped taking them (they are dropped then).
     if (classic) classic->finish();
     if (!recorded) {
-        if (!outputLost(kStderrFd)) std::fputs("phone-updater-cli: not every record could be written\n", stderr);
+        if (!outputLost(kStderrFd))
+            std::fputs("phone-updater-cli: not every record could be written\n", stderr);
         if (code == kExitOk) code = kExitRecordsLost;
     }
     if (outputLost(kStderrFd) && code == kExitOk) code = kExitOutputLost;

@@ -20,8 +20,9 @@ void LineQueue::finish() {
     if (const std::size_t dropped = queue_.finish()) {
         abandoned_ = true;
         // Standard error may be held up too: the note gets the same bounded wait.
-        OutputQueue(kStderrFd, 1).push("phone-updater-cli: the reader of the events stopped reading: " +
-                                       std::to_string(dropped) + " lines dropped\n");
+        OutputQueue(kStderrFd, 1)
+            .push("phone-updater-cli: the reader of the events stopped reading: " + std::to_string(dropped) +
+                  " lines dropped\n");
     }
 }
 

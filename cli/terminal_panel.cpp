@@ -29,9 +29,9 @@ std::string trimmedField(const std::string& text) {
 }
 
 TerminalPanel::TerminalPanel(int fd, bool drawProgress, char portDigit)
-    : drawProgress_(drawProgress),
-      portDigit_(portDigit),
-      out_(fd, kMaxQueued, [](std::size_t count) { return "(" + std::to_string(count) + " lines dropped)\n"; }) {}
+    : drawProgress_(drawProgress), portDigit_(portDigit), out_(fd, kMaxQueued, [](std::size_t count) {
+          return "(" + std::to_string(count) + " lines dropped)\n";
+      }) {}
 
 void TerminalPanel::setStatus(const std::string& text) {
     std::lock_guard lock(mutex_);

@@ -88,8 +88,8 @@ void drainWake(PlatformPort& port) {
     }
 }
 
-// The wake-up pipe is readable: true for a real wake-up. Stray bytes are drained; since wake() raises the flag
-// before it writes, a real wake-up whose byte went with them still shows in the flag.
+// The wake-up pipe is readable: true for a real wake-up. Stray bytes are drained; since wake() raises the
+// flag before it writes, a real wake-up whose byte went with them still shows in the flag.
 bool wakePending(PlatformPort& port, const pollfd& wake) {
     if ((wake.revents & POLLIN) == 0) return false;
     if (port.woken) return true;
@@ -217,7 +217,8 @@ WindowResult readWindow(PlatformPort& port, std::uint8_t* buffer, std::size_t ca
         if (ready < 0) return WindowResult::Failed;
         if (wakePending(port, waits[1])) return WindowResult::Interrupted;
         if (ready == 0) break;  // window over
-        if ((waits[0].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;  // only a stray wake-up
+        // Woken only by stray bytes: the window goes on.
+        if ((waits[0].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
         const ssize_t n = ::read(port.fd, buffer + received, capacity - received);
         if (n > 0) {
             received += static_cast<std::size_t>(n);

@@ -135,7 +135,8 @@ TEST_F(Serial, AWakeUpNobodyAskedForNeitherEndsAWindowNorCostsTheReply) {
     send("OK");
     ASSERT_EQ(::write(wakeWrite, "x", 1), 1);
     ASSERT_TRUE(other.readReply());
-    EXPECT_EQ(std::string(other.reply().bytes.begin(), other.reply().bytes.begin() + other.reply().count), "OK");
+    EXPECT_EQ(std::string(other.reply().bytes.begin(), other.reply().bytes.begin() + other.reply().count),
+              "OK");
     ASSERT_EQ(::write(wakeWrite, "x", 1), 1);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(other.readReply());

@@ -121,8 +121,8 @@ TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
     }
 }
 
-// A terminal that stops taking output (Ctrl-S, or XOFF from its reader) holds up neither Ctrl-C nor the end of
-// the run, and nothing reaches the phone after the signal.
+// A terminal that stops taking output (Ctrl-S, or XOFF from its reader) holds up neither Ctrl-C nor the end
+// of the run, and nothing reaches the phone after the signal.
 TEST_F(CliFlash, AStoppedTerminalHoldsUpNeitherCtrlCNorTheEnd) {
     startPhone([](PhoneSimOptions& o) { o.emulateLineRate = true, o.haveImage = false; });
     const std::string longer = dir.write("long.sbin", sample::image(3000));  // ~10 s of frames
@@ -132,7 +132,7 @@ TEST_F(CliFlash, AStoppedTerminalHoldsUpNeitherCtrlCNorTheEnd) {
                    "exec 2>" + std::string(::ptsname(terminal)) + ";");
     ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
     ASSERT_EQ(::write(terminal, "\x13", 1), 1);  // XOFF: the terminal's output stops
-    std::this_thread::sleep_for(1s);              // the progress bar is drawn into it meanwhile
+    std::this_thread::sleep_for(1s);             // the progress bar is drawn into it meanwhile
     const std::size_t atSignal = sim->bytesReceived();
     cli.signal(SIGINT);
     EXPECT_EQ(cli.finish(10s), 130);

@@ -289,7 +289,8 @@ TEST_P(PipedToHead, EverySessionEndsAndIsRecordedAndTheRunExits75) {
     startPhones(GetParam());
     std::string command = "\"$0\"";
     for (const std::string& arg : flashArgs()) command += " '" + arg + "'";
-    ProgramRun run("/bin/bash", {"-c", command + " 2>&1 | head -3; exit ${PIPESTATUS[0]}", PHONE_UPDATER_CLI});
+    ProgramRun run("/bin/bash",
+                   {"-c", command + " 2>&1 | head -3; exit ${PIPESTATUS[0]}", PHONE_UPDATER_CLI});
     EXPECT_EQ(run.finish(), 75) << run.out << run.err;
     EXPECT_EQ(linesOf(run.out).size(), 3u);
     const std::vector<Record> records = logRecords();
@@ -386,10 +387,11 @@ TEST_F(Station, AnEventsReaderThatStopsReadingCannotHoldUpTheEnd) {
     const std::string fifo = dir + "/events";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // never reads
-    ASSERT_GE(::fcntl(reader, F_SETPIPE_SZ, 4096), 0);              // less than one session's events
+    ASSERT_GE(::fcntl(reader, F_SETPIPE_SZ, 4096), 0);               // less than one session's events
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--events"}), dir, "exec >'" + fifo + "';");
     EXPECT_EQ(cli.finish(15s), 74) << cli.err;
-    EXPECT_NE(cli.err.find("phone-updater-cli: the reader of the events stopped reading: "), std::string::npos)
+    EXPECT_NE(cli.err.find("phone-updater-cli: the reader of the events stopped reading: "),
+              std::string::npos)
         << cli.err;
     ASSERT_TRUE(sims[0]->waitForEnd(5s));
     EXPECT_EQ(sims[0]->verdict().outcome, SimOutcome::Success);

@@ -53,8 +53,8 @@ TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMis
 // them on the null device, so that nothing it opens later (its session's wake-up pipe, the port) takes them.
 TEST(WindowCommandLine, ClosedStandardDescriptorsAreOpenedOnTheNullDevice) {
     QProcess window;
-    window.start(QStringLiteral("/bin/sh"),
-                 {"-c", "exec \"$0\" -platform offscreen 0<&- 1>&- 2>&-", QStringLiteral(PHONE_UPDATER_PATH)});
+    window.start(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" -platform offscreen 0<&- 1>&- 2>&-",
+                                             QStringLiteral(PHONE_UPDATER_PATH)});
     ASSERT_TRUE(window.waitForStarted());
     const std::string fds = "/proc/" + std::to_string(window.processId()) + "/fd/";
     std::string seen;
