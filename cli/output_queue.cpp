@@ -11,6 +11,7 @@
 
 namespace {
 std::atomic<bool> lost[3];
+constexpr std::size_t kPiece = 4096;
 }  // namespace
 
 void noteOutputLost(int fd) {
@@ -53,12 +54,18 @@ void OutputQueue::State::run() {
         if (dropped > 0 && note) text += note(dropped);
         dropped = 0;
         writing = true;
-        lock.unlock();
-        const bool written = !outputLost(fd) && writeAll(fd, text);
-        if (!written) noteOutputLost(fd);
-        lock.lock();
+        // In pieces, each one progress: a slow reader that keeps reading is not taken for one that stopped.
+        bool written = true;
+        for (std::size_t at = 0; written && at < text.size(); at += kPiece) {
+            lock.unlock();
+            written = !outputLost(fd) && writeAll(fd, text.substr(at, kPiece));
+            if (!written) noteOutputLost(fd);
+            lock.lock();
+            if (abandoned) return;
+            ++writes;
+            progress.notify_all();
+        }
         writing = false;
-        ++writes;
         if (!written) {
             failed = true;
             queued.clear();
