@@ -135,10 +135,13 @@ bool supportedSpeed(std::uint32_t speed) {
     return speed == kSlowSpeed || speed == kFastSpeed;
 }
 
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen) {
     // Exclusive like a COM port elsewhere: a device another program has open (a modem prober, a forgotten
-    // terminal) is left alone, not even opened, since opening raises its modem lines.
-    if (heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
+    // terminal) is left alone, not even opened, since opening raises its modem lines. Not at a reopen: the
+    // device was this link's a moment ago, and a search through every process's descriptors (long on a busy
+    // machine) would keep the line closed that long while the phone waits at its new speed; the lock below
+    // still refuses a device someone took meanwhile.
+    if (!reopen && heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {classifyOpenErrno(errno), errno};
 

@@ -137,8 +137,9 @@ TEST_F(CliFlash, AStoppedTerminalHoldsUpNeitherCtrlCNorTheEnd) {
     cli.signal(SIGINT);
     EXPECT_EQ(cli.finish(10s), 130);
     std::this_thread::sleep_for(300ms);
-    // What was handed to the line before the signal still drains from the pseudo-terminal's buffer.
-    EXPECT_LE(sim->bytesReceived() - atSignal, 4096u + 512u);
+    // What was handed to the line before the signal still drains from the pseudo-terminal's buffer, with up to
+    // half a second of line time while a busy machine delivers the signal; a stream going on adds 11.5 KB/s.
+    EXPECT_LE(sim->bytesReceived() - atSignal, 4096u + 5760u);
     ::close(terminal);
 }
 

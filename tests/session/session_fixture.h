@@ -80,7 +80,6 @@ inline PhoneSimOptions phoneOptions(PhoneKind model = PhoneKind::T1x) {
     o.model = model;
     o.emulateLineRate = false;
     o.powerOnDelay = 20ms;
-    o.powerOnInterval = 300ms;
     o.eraseTime = 1000ms;
     o.hangupGrace = 500ms;
     return o;

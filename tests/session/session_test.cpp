@@ -205,7 +205,9 @@ TEST_P(SessionAbort, AtEveryWaitStopsAtOnceWithTheHint) {
     makeControl({100, 200});  // 20 s: a read not woken by the abort would show
     start();
     ASSERT_TRUE(panel.waitFor(std::string("status ") + GetParam().status, 10s)) << diagnosis();
-    ASSERT_TRUE(sim->waitForStep(GetParam().step, 10s));
+    // Waiting for the next step, the phone has taken the whole input of this one: a busy machine may leave
+    // the last command in the line for a while, and it was written before the abort.
+    ASSERT_TRUE(sim->waitForStep(static_cast<SimStep>(static_cast<int>(GetParam().step) + 1), 10s));
     abortAndCheck(true);
 }
 
