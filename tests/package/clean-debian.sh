@@ -37,6 +37,11 @@ clean_debian_mount() {  # root work
   mkdir "$root/dev/pts" "$root/dev/shm"
   mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
   ln -s pts/ptmx "$root/dev/ptmx"
+  # What udev makes on every machine: process substitution and /dev/stdout need them.
+  ln -s /proc/self/fd "$root/dev/fd"
+  ln -s /proc/self/fd/0 "$root/dev/stdin"
+  ln -s /proc/self/fd/1 "$root/dev/stdout"
+  ln -s /proc/self/fd/2 "$root/dev/stderr"
   mount -t tmpfs tmpfs "$root/dev/shm"
   mount -t tmpfs tmpfs "$root/tmp"
   # Downloads are kept between runs; what to download is still apt's own choice from the mirror's index.
