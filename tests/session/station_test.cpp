@@ -325,7 +325,8 @@ TEST_F(Station, ClosedStandardDescriptorsReachNeitherTheLineNorTheLog) {
         sims.clear(), ports.clear();
     }
     const std::string link = dir + "/phone";
-    ProgramRun phone(PHONE_SIM, {"--model", "T1x", "--no-throttle", "--link", link}, dir, "exec 0<&- 1>&-;");
+    ProgramRun phone(PHONE_SIM, {"--model", "T1x", "--no-throttle", "--erase-ms", "2000", "--link", link},
+                     dir, "exec 0<&- 1>&-;");
     for (int i = 0; i < 250 && !std::filesystem::exists(link); ++i) std::this_thread::sleep_for(20ms);
     ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", link, imagePath});
     EXPECT_EQ(cli.finish(15s), 0) << cli.err;
