@@ -66,7 +66,7 @@ int runFlash(const CommandArgs& args) {
     LoadedImage loaded = loadImageFile(flash.file);
     if (interrupts.caught()) return 128 + interrupts.caught();
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
+        printLoadFailure(loaded);
         return loaded.exitCode == kExitCannotOpen ? kExitFlashCannotOpen : kExitFlashBadImage;
     }
     // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.

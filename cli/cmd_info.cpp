@@ -54,8 +54,10 @@ int runInfo(const CommandArgs& args) {
 
     const LoadedImage loaded = loadImageFile(operands[0]);
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
-        if (json) std::printf("{\"error\": %s}\n", jsonString(loaded.error).c_str());
+        printLoadFailure(loaded);
+        if (json)
+            std::printf("{\"error\": %s, \"reason\": %s}\n", jsonString(loaded.error).c_str(),
+                        loaded.reason.empty() ? "null" : jsonString(loaded.reason).c_str());
         return loaded.exitCode;
     }
     const std::string module = moduleName(operands[0]);

@@ -53,18 +53,42 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
               "Module:  A\u241bB\u2421\ufffd\u00a0\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
 }
 
-TEST_F(Cli, UnreadableImagesGiveTheirCodeAndMessageAndWriteNothing) {
+TEST_F(Cli, UnreadableImagesGiveTheirCodeMessageAndReasonAndWriteNothing) {
     std::filesystem::create_directories(dir.path() / "folder.sbin");
-    const std::tuple<std::string, int, std::string> rows[] = {
-        {"missing.sbin", 2, "Unable to open flash image"},
-        {"folder.sbin", 2, "Unable to open flash image"},
-        {dir.write("notes.txt", bytesOf("S1 is not a header\n")), 3, "Unrecognized flash image format"},
-        {dir.write("cut.sbin", cut(run3)), 4, "File is corrupt or unknown format"}};
-    for (const auto& [file, code, message] : rows) {
-        EXPECT_EQ(run({"info", file}), std::tuple(code, std::string(), message + "\n"));
-        EXPECT_EQ(run({"info", "--json", file}),
-                  std::tuple(code, "{\"error\": \"" + message + "\"}\n", message + "\n"));
-        EXPECT_EQ(run({"convert", file, "out.sbin"}), std::tuple(code, std::string(), message + "\n"));
+    const std::string locked = dir.write("locked.sbin", run3);
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    const std::tuple<std::string, int, std::string, std::string> rows[] = {
+        {"missing.sbin", 2, "Unable to open flash image", "missing.sbin: no such file or directory"},
+        {"folder.sbin", 2, "Unable to open flash image", "folder.sbin: is a directory"},
+        {"locked.sbin", 2, "Unable to open flash image", "locked.sbin: permission denied"},
+        {dir.write("empty.sbin", {}), 3, "Unrecognized flash image format", "the file is empty"},
+        {dir.write("notes.txt", bytesOf("S1 is not a header\n")), 3, "Unrecognized flash image format",
+         "the first bytes, 53 31 20 69 (\"S1 i\"), are not the start of an SBIN, SHEX or EMMA image"},
+        {dir.write("cut.sbin", cut(run3)), 4, "File is corrupt or unknown format",
+         "read as SBIN, frame 5 at offset " + std::to_string(run3.size() - 6) +
+             " is cut short: 5 of its 6 bytes are in the file"}};
+    // A file the user may not read needs a user whom permissions bind: as root, the run becomes nobody, who
+    // may reach neither the build nor a private folder.
+    const std::string program = dir.path() / "phone-updater-cli";
+    std::filesystem::copy_file(CLI_BINARY, program);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_exec);
+    for (auto [file, code, message, reason] : rows) {
+        if (reason.rfind(file, 0) != 0) reason = file + ": " + reason;
+        const std::string lines = message + "\n" + reason + "\n";
+        const auto run = [&](const std::vector<std::string>& args) {
+            ProgramRun cli(program, args, dir.path().string(), "", true);
+            const int exit = cli.finish();
+            return std::tuple(exit, cli.out, cli.err);
+        };
+        EXPECT_EQ(run({"info", file}), std::tuple(code, std::string(), lines));
+        std::string quoted;  // the reason as a JSON string
+        for (char c : reason) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+        EXPECT_EQ(
+            run({"info", "--json", file}),
+            std::tuple(code, "{\"error\": \"" + message + "\", \"reason\": \"" + quoted + "\"}\n", lines));
+        EXPECT_EQ(run({"convert", file, "out.sbin"}), std::tuple(code, std::string(), lines));
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.sbin"));
     }
 }

@@ -134,3 +134,35 @@ TEST(ReadImage, DetectionLooksAtTheFirstTwoFrames) {
 }
 
 }  // namespace
+
+TEST(ReadImage, ARefusalSaysWhichCheckRefusedTheFileAndWhere) {
+    const Bytes emmaRun = cut(toEmma(run3, "R1A", "000000_0000", 0, {}));
+    const std::string cutShort = " is cut short: ";
+    const std::pair<Bytes, std::string> rows[] = {
+        {{}, "the file is empty"},
+        {bytesOf("hello"),
+         "the first bytes, 68 65 6C 6C (\"hell\"), are not the start of an SBIN, SHEX or EMMA image"},
+        {bytesOf("\x01S"),
+         "the first bytes, 01 53 (\".S\"), are not the start of an SBIN, SHEX or EMMA image"},
+        {run3 + bytesOf("\n"), "read as SBIN, frame 6 at offset 81 begins with 0A (\".\"), not with S"},
+        {cut(run3), "read as SBIN, frame 5 at offset 75" + cutShort + "5 of its 6 bytes are in the file"},
+        {run3 + bytesOf("S9"),
+         "read as SBIN, frame 6 at offset 81" + cutShort + "2 of its 3 bytes are in the file"},
+        {bytesOf("S0"), "read as SHEX, frame 1 at offset 0" + cutShort + "2 of its 4 bytes are in the file"},
+        {cut(text, 3), "read as SHEX, frame 5 at offset " + std::to_string(text.size() - 12) + cutShort +
+                           "9 of its 10 bytes are in the file"},
+        {toShex(header()),
+         "read as SHEX, too few frames: 1 frame, where an image needs a header and a termination frame"},
+        {toEmma({}),
+         "read as EMMA, too few frames: 0 frames, where an image needs a header and a termination frame"},
+        {bytesOf("%PDF"), "the EMMA header" + cutShort + "4 of its 38 bytes are in the file"},
+        {toEmma(run3, "R1A", "000000_0000", 2047 - 38), "no #% in the EMMA header's first 2,048 bytes"},
+        {emmaRun, "read as EMMA, frame 5 at offset 111" + cutShort + "4 of its 5 bytes are in the file"},
+    };
+    for (const auto& [content, reason] : rows) {
+        const ReadResult r = readImage(content);
+        EXPECT_NE(r.outcome, Ok);
+        EXPECT_EQ(loadFailureReason("in/f\n", r.failure), "in/f\u240a: " + reason);
+    }
+    EXPECT_EQ(loadFailureReason("f", readImage(run3).failure), "");
+}

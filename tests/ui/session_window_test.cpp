@@ -103,8 +103,8 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
 TEST_F(WindowSession, OnceIdleAgainUpdateStartsAndLoadSwLoadsThoughTheLastWorkerIsStillEnding) {
     const std::string second = dir.write("second.sbin", sample::image(5, "CXC132612 R1B"));
     std::vector<std::string> captions;
-    f.panel().setMessageBoxFunction([&](const std::string&, const std::string& caption, MessageIcon) {
-        captions.push_back(caption);
+    f.panel().setMessageBoxFunction([&](QMessageBox& box) {
+        captions.push_back(box.windowTitle().toStdString());
         if (captions.size() > 1) return;
         f.load(second);  // the worker waits for this box: past its idle reset, its end not yet reported
         f.click(IDC_UPDATE);
