@@ -25,16 +25,16 @@ class Cli : public ::testing::Test {
 
     TempDir dir;
     const Bytes run3 = image(3, "CXC1234567");
-    const std::string tail = "Size:  " + std::to_string(run3.size()) + " bytes\nFrames: 3\nCRC: OK\n";
+    const std::string tail = "Size:    " + std::to_string(run3.size()) + " bytes\nFrames:  3\nCRC:     OK\n";
 };
 
 TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
     EXPECT_EQ(run({"info", dir.write("update.final.sbin", run3)}),
-              std::tuple(0, "Module:  UPDATE\nFormat: SBIN\nVersion:  CXC123456\n" + tail, std::string()));
+              std::tuple(0, "Module:  UPDATE\nFormat:  SBIN\nVersion: CXC123456\n" + tail, std::string()));
     EXPECT_EQ(std::get<1>(run({"info", dir.write("text.sbin", toShex(run3))})),
-              "Module:  TEXT\nFormat: SHEX\nVersion:  CXC123456\n" + tail);
+              "Module:  TEXT\nFormat:  SHEX\nVersion: CXC123456\n" + tail);
     EXPECT_EQ(std::get<1>(run({"info", dir.write("phone.r01", toEmma(run3, "R2A", "010203_0405"))})),
-              "Module:  PHONE\nFormat: EMMA\nVersion:  CXC123456 R2A 010203_0405\n" + tail);
+              "Module:  PHONE\nFormat:  EMMA\nVersion: CXC123456 R2A 010203_0405\n" + tail);
     // JSON: Latin-1 version bytes cut at the first NUL, quotes and control bytes escaped; a Latin-1 file name
     // comes out as UTF-8.
     const Bytes marked = image(2,
@@ -42,15 +42,24 @@ TEST_F(Cli, InfoPrintsTheWindowTextsWhateverTheName) {
                                            "1\000345",
                                            10),
                                1, false);
-    EXPECT_EQ(std::get<1>(run({"info", dir.write("v\xe9.shex", toShex(marked)), "--json"})),
-              "{\"module\": \" V\xc3\x89\", \"format\": \"SHEX\", \"version\": \" CXC\\\"\xc3\xa9\\u0001"
-              "1\", \"size\": " +
-                  std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
+    EXPECT_EQ(
+        std::get<1>(run({"info", dir.write("v\xe9.shex", toShex(marked)), "--json"})),
+        "{\"module\": \" V\xc3\x89\", \"module_name\": \"V\xc3\x89\", \"format\": \"SHEX\", \"version\": \" "
+        "CXC\\\"\xc3\xa9\\u00011\", \"version_text\": \"CXC\\\"\xc3\xa9\\u00011\", \"size\": " +
+            std::to_string(marked.size()) + ", \"frames\": 2, \"checksums_ok\": false}\n");
+    // Only the window's one blank goes: a name's own leading blank stays. No version: an empty line, nulls.
+    const std::string plain = dir.write(" lead.sbin", image(1, "NO VERSION"));
+    const std::string text = "Module:   LEAD\nFormat:  SBIN\nVersion:\nSize: ",
+                      json =
+                          "{\"module\": \"  LEAD\", \"module_name\": \" LEAD\", \"format\": \"SBIN\", "
+                          "\"version\": null, \"version_text\": null, \"size\"";
+    EXPECT_EQ(std::get<1>(run({"info", plain})).substr(0, text.size()), text);
+    EXPECT_EQ(std::get<1>(run({"info", "--json", plain})).substr(0, json.size()), json);
     // Plain text shows control characters as visible stand-ins, as the window does.
     const std::string odd = std::get<1>(
         run({"info", dir.write("a\033b\x7f\xc2\x85\xc2\xa0.sbin", image(1, "CXC1\x7f\x85\304\3515"))}));
     EXPECT_EQ(odd.substr(0, odd.find("Size:")),
-              "Module:  A\u241bB\u2421\ufffd\u00a0\nFormat: SBIN\nVersion:  CXC1\u2421\ufffd\u00c4\u00e95\n");
+              "Module:  A\u241bB\u2421\ufffd\u00a0\nFormat:  SBIN\nVersion: CXC1\u2421\ufffd\u00c4\u00e95\n");
 }
 
 TEST_F(Cli, UnreadableImagesGiveTheirCodeMessageAndReasonAndWriteNothing) {
