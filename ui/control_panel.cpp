@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -81,6 +82,12 @@ void configureMessageBox(QMessageBox& box, const std::string& text, const std::s
     box.setIcon(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    // A reason names a path and a fix: room for about 60 characters a line, not the main text's narrow
+    // width. The box lays itself out anew when its parts change, so this comes last.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!detail.empty() && grid != nullptr)
+        grid->addItem(new QSpacerItem(box.fontMetrics().averageCharWidth() * 60, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
