@@ -12,9 +12,12 @@ namespace {
 class Cli : public ::testing::Test {
   protected:
     // Exit code, then what the program printed on stdout and on stderr.
+    // `binary`: a copy of the program, run as an ordinary user (nobody, under root).
     std::tuple<int, std::string, std::string> run(const std::vector<std::string>& args,
-                                                  const std::string& prefix = "") {
-        ProgramRun program(CLI_BINARY, args, dir.path().string(), prefix);
+                                                  const std::string& prefix = "",
+                                                  const std::string& binary = "") {
+        ProgramRun program(binary.empty() ? CLI_BINARY : binary, args, dir.path().string(), prefix,
+                           !binary.empty());
         const int code = program.finish();
         return {code, program.out, program.err};
     }
@@ -86,18 +89,13 @@ TEST_F(Cli, UnreadableImagesGiveTheirCodeMessageAndReasonAndWriteNothing) {
     for (auto [file, code, message, reason] : rows) {
         if (reason.rfind(file, 0) != 0) reason = file + ": " + reason;
         const std::string lines = message + "\n" + reason + "\n";
-        const auto run = [&](const std::vector<std::string>& args) {
-            ProgramRun cli(program, args, dir.path().string(), "", true);
-            const int exit = cli.finish();
-            return std::tuple(exit, cli.out, cli.err);
-        };
-        EXPECT_EQ(run({"info", file}), std::tuple(code, std::string(), lines));
+        EXPECT_EQ(run({"info", file}, "", program), std::tuple(code, std::string(), lines));
         std::string quoted;  // the reason as a JSON string
         for (char c : reason) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
         EXPECT_EQ(
-            run({"info", "--json", file}),
+            run({"info", "--json", file}, "", program),
             std::tuple(code, "{\"error\": \"" + message + "\", \"reason\": \"" + quoted + "\"}\n", lines));
-        EXPECT_EQ(run({"convert", file, "out.sbin"}), std::tuple(code, std::string(), lines));
+        EXPECT_EQ(run({"convert", file, "out.sbin"}, "", program), std::tuple(code, std::string(), lines));
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.sbin"));
     }
 }

@@ -82,8 +82,6 @@ TEST(PortReport, ConsolesAreShownAsSuchAndNeverTakenAndAMissingAdapterIsNamed) {
               "no serial devices found\nno USB serial adapter found: plug in the phone's cable\n");
     // The kernel's console as /proc/consoles lists it (console=ttyS0), a login prompt on ttyS1 (its
     // controlling terminal 4:65), and a shell on ttyS2 that is no login prompt.
-    sys.file("proc/consoles",
-             "tty0                 -WU (E  p  )    4:1\nttyS0                -W- (EC p a)    4:64\n");
     sys.file("proc/612/stat",
              "612 (agetty) S 1 612 612 " + std::to_string(4 << 8 | 65) + " 612 4194560 98 0");
     sys.file("proc/700/stat", "700 (login (x)) S 1 700 700 " + std::to_string(4 << 8 | 66) + " 700 0 0 0");
@@ -92,7 +90,9 @@ TEST(PortReport, ConsolesAreShownAsSuchAndNeverTakenAndAMissingAdapterIsNamed) {
     sys.usb("pci0000:00/usb1/1-1", {"067b", "2303", "Prolific", "USB serial cable", ""});
     sys.tty("ttyUSB0", "pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial/pl2303");
     sys.file("sys/class/tty/ttyUSB0/dev", "188:0\n");
-    sys.file("proc/consoles", "ttyS0                -W- (EC p a)    4:64\nconsole0 -W- (E) 188:0\n");
+    sys.file("proc/consoles",
+             "tty0 -WU (E  p  )    4:1\nttyS0                -W- (EC p a)    4:64\n"
+             "console0 -W- (E) 188:0\n");
     const std::vector<PortInfo> ports = listPorts(sys.roots());
     const std::string kernel =
         "the kernel writes its messages to this port (it is in /proc/consoles), so no "

@@ -64,12 +64,9 @@ TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     f.window.loadImageFile((dir.path() / "missing.sbin").string());
     f.window.loadImageFile(dir.write("notes.r01", sample::bytesOf("no image here")));
-    EXPECT_EQ(f.messages,
-              (std::vector<std::string>{
-                  "Error (error) Unable to open flash image\n" + (dir.path() / "missing.sbin").string() +
-                      ": no such file or directory",
-                  "Error (error) Unrecognized flash image format\n" + (dir.path() / "notes.r01").string() +
-                      ": the first bytes, 6E 6F 20 69 (\"no i\"), are not the start of an SBIN, SHEX or EMMA "
-                      "image"}));
+    for (std::string& message : f.messages)
+        message = message.substr(0, message.find('\n'));  // see LoadSoftware
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Error (error) Unable to open flash image",
+                                                    "Error (error) Unrecognized flash image format"}));
     EXPECT_EQ(f.statusAtDialog, "") << "the file dialog was shown";
 }

@@ -116,10 +116,8 @@ TEST(LoadSoftwareMemory, AnImageTooLargeForTheMemoryLeftIsReportedLikeOneThatCan
             HeldImage held;
             loadSoftware(panel, held, [&] { return std::optional(path); });
             const std::string last = panel.calls().back();
-            ::_exit(!held.image && last == "message Error (error) Unable to open flash image\n" + path +
-                                               ": too large to hold in memory"
-                        ? 0
-                        : 1);
+            const std::string want = "message Error (error) Unable to open flash image\n" + path;
+            ::_exit(!held.image && last == want + ": too large to hold in memory" ? 0 : 1);
         }();
     int status = -1;
     ::waitpid(child, &status, 0);
