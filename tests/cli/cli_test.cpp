@@ -73,6 +73,7 @@ TEST_F(Cli, UnreadableImagesGiveTheirCodeMessageAndReasonAndWriteNothing) {
         {"missing.sbin", 2, "Unable to open flash image", "missing.sbin: no such file or directory"},
         {"folder.sbin", 2, "Unable to open flash image", "folder.sbin: is a directory"},
         {"locked.sbin", 2, "Unable to open flash image", "locked.sbin: permission denied"},
+        {"locked.sbin/x", 2, "Unable to open flash image", "a part of the path is not a folder"},
         {dir.write("empty.sbin", {}), 3, "Unrecognized flash image format", "the file is empty"},
         {dir.write("notes.txt", bytesOf("S1 is not a header\n")), 3, "Unrecognized flash image format",
          "the first bytes, 53 31 20 69 (\"S1 i\"), are not the start of an SBIN, SHEX or EMMA image"},
