@@ -52,10 +52,7 @@ void releaseStartUpMessages() {
     qInstallMessageHandler(qtHandler);
     for (const HeldMessage& message : heldMessages) {
         const QMessageLogContext context(nullptr, 0, nullptr, message.category.c_str());
-        if (qtHandler)
-            qtHandler(message.type, context, message.text);
-        else
-            std::fprintf(stderr, "%s\n", qPrintable(message.text));
+        qtHandler(message.type, context, message.text);  // Qt's own when none was installed before
     }
     heldMessages.clear();
 }
