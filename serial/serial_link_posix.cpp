@@ -15,6 +15,7 @@
 #include <string>
 
 #include "serial/port_backend.h"
+#include "serial/port_checks.h"
 #include "serial/port_holders.h"
 
 struct PlatformPort {
@@ -136,11 +137,14 @@ bool supportedSpeed(std::uint32_t speed) {
 }
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen) {
+    // Neither search below at a reopen: the device was this link's a moment ago and passed them, and each
+    // reads through every process in /proc (long on a busy machine), which would keep the line closed that
+    // long while the phone waits at its new speed. The lock below still refuses a device someone took
+    // meanwhile.
+    // The system's console is no phone's line, whatever name leads to it.
+    if (!reopen && isConsolePath(path)) return {OpenError::Console, EBUSY};
     // Exclusive like a COM port elsewhere: a device another program has open (a modem prober, a forgotten
-    // terminal) is left alone, not even opened, since opening raises its modem lines. Not at a reopen: the
-    // device was this link's a moment ago, and a search through every process's descriptors (long on a busy
-    // machine) would keep the line closed that long while the phone waits at its new speed; the lock below
-    // still refuses a device someone took meanwhile.
+    // terminal) is left alone, not even opened, since opening raises its modem lines.
     if (!reopen && heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {classifyOpenErrno(errno), errno};
