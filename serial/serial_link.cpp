@@ -48,6 +48,7 @@ bool SerialLink::open(char portDigit, std::uint32_t speed) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     b.portDigit = portDigit;
+    b.lost = false;
     close();
     PortOpenResult result;
     if (b.interrupted) {
@@ -114,9 +115,18 @@ bool SerialLink::readReply() {
             activityFlags.rxSeen = true;
             return true;
         }
-        if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
+        if (result == WindowResult::Failed) {  // the line is gone; more attempts cannot help
+            b.lost = true;
+            b.lastError = OpenError::Missing;
+            b.lastErrno = ENODEV;
+            return false;
+        }
     }
     return false;
+}
+
+bool SerialLink::lineLost() const {
+    return backend_->lost;
 }
 
 const ReplyBuffer& SerialLink::reply() const {
