@@ -109,12 +109,14 @@ bool SerialLink::readReply() {
             b.reply = ReplyBuffer{};
             return false;
         }
-        serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
+            serial_port::purgeInput(*b.port);  // anything after the reply's window is stale
             b.reply.count = received;
             activityFlags.rxSeen = true;
             return true;
         }
+        // An empty window leaves the input alone: what came as it closed (still on its way through a USB
+        // driver when the wait ended) is the awaited reply, not a stale one.
         if (result == WindowResult::Failed) {  // the line is gone; more attempts cannot help
             b.lost = true;
             b.lastError = OpenError::Missing;
