@@ -20,6 +20,8 @@ const char* openErrorText(OpenError error) {
             return "permission denied";
         case OpenError::Settings:
             return "the device refused the line settings";
+        case OpenError::Console:
+            return "the port is the system console";
         case OpenError::Other:
             break;
     }

@@ -27,7 +27,8 @@ struct ReadRule {
 };
 
 // Why the last open failed, so a front end can say more than "Port is busy".
-enum class OpenError { None, Missing, Busy, Permission, Settings, Other };
+// Console: the system's console, which is never opened.
+enum class OpenError { None, Missing, Busy, Permission, Settings, Other, Console };
 const char* openErrorText(OpenError error);
 
 // COM1..COM4 on this system: /dev/ttyUSB<n-1>, else /dev/ttyACM<n-1>, else /dev/ttyS<n-1>.
