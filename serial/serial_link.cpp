@@ -54,6 +54,7 @@ bool SerialLink::openPort(char portDigit, std::uint32_t speed, bool reopen) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     b.portDigit = portDigit;
+    b.lost = false;
     close();
     PortOpenResult result;
     if (b.interrupted) {
@@ -114,15 +115,26 @@ bool SerialLink::readReply() {
             b.reply = ReplyBuffer{};
             return false;
         }
-        serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
+            serial_port::purgeInput(*b.port);  // anything after the reply's window is stale
             b.reply.count = received;
             activityFlags.rxSeen = true;
             return true;
         }
-        if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
+        // An empty window leaves the input alone: what came as it closed (still on its way through a USB
+        // driver when the wait ended) is the awaited reply, not a stale one.
+        if (result == WindowResult::Failed) {  // the line is gone; more attempts cannot help
+            b.lost = true;
+            b.lastError = OpenError::Missing;
+            b.lastErrno = ENODEV;
+            return false;
+        }
     }
     return false;
+}
+
+bool SerialLink::lineLost() const {
+    return backend_->lost;
 }
 
 const ReplyBuffer& SerialLink::reply() const {

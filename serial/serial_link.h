@@ -63,6 +63,10 @@ class SerialLink {
     // fails after one window.
     bool readReply();
 
+    // True once a read found the open device gone (hung up, at its end, failing): an unplugged adapter.
+    // lastOpenError() then says Missing. The next open clears it.
+    bool lineLost() const;
+
     const ReplyBuffer& reply() const;
     // Bytes of every successful write since the link was made. Thread-safe.
     std::uint64_t bytesWritten() const;
