@@ -29,7 +29,8 @@ namespace serial_port {
 // open.
 PlatformPortPtr create();
 bool supportedSpeed(std::uint32_t speed);
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed);
+// `reopen`: the same device again, closed a moment ago by this link (the speed change of a session).
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen);
 // discardOutput: drop bytes still queued for the line instead of letting the close drain them.
 void close(PlatformPort& port, bool discardOutput);
 bool isOpen(const PlatformPort& port);
