@@ -1,5 +1,5 @@
-// phone-updater-cli flash --port DEVICE [--port DEVICE]... [--repeat] [--log FILE] [--events] FILE: update
-// sessions through the terminal, one per port at a time.
+// phone-updater-cli flash --port DEVICE [--port DEVICE]... [--repeat] [--log FILE] [--events] [--trace FILE]
+// FILE: update sessions through the terminal, one per port at a time.
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -12,8 +12,8 @@
 #include "cli/load_image.h"
 #include "cli/port_report.h"
 #include "cli/signal_abort.h"
-#include "cli/station.h"
-#include "cli/station_io.h"
+#include "station/station.h"
+#include "station/station_io.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
 #include "serial/port_info.h"
@@ -24,6 +24,7 @@ struct FlashArgs {
     std::vector<std::string> ports;
     std::string file;
     std::string logPath;
+    std::string tracePath;
     bool repeat = false;
     bool events = false;
 };
@@ -45,6 +46,10 @@ std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
         out.logPath = parsed.options.at("--log");
         if (out.logPath.empty()) return "--log needs a FILE";
     }
+    if (parsed.has("--trace")) {
+        out.tracePath = parsed.options.at("--trace");
+        if (out.tracePath.empty()) return "--trace needs a FILE";
+    }
     out.repeat = parsed.has("--repeat");
     out.events = parsed.has("--events");
     return {};
@@ -54,7 +59,7 @@ std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
 
 int runFlash(const CommandArgs& args) {
     FlashArgs flash;
-    const ParsedArgs parsed = parseArgs(args, {"--repeat", "--events"}, {"--port", "--log"});
+    const ParsedArgs parsed = parseArgs(args, {"--repeat", "--events"}, {"--port", "--log", "--trace"});
     if (parsed.help) {
         printHelp(stdout);
         return kExitOk;
@@ -94,12 +99,22 @@ int runFlash(const CommandArgs& args) {
             return kExitCannotCreate;
         }
     }
+    if (!flash.tracePath.empty()) {
+        std::string why;
+        options.traceFd = openReplacing(flash.tracePath, why);
+        if (options.traceFd < 0) {
+            std::fprintf(stderr, "phone-updater-cli: cannot write %s: %s\n", flash.tracePath.c_str(), why.c_str());
+            closeFile(options.logFd);
+    closeFile(options.traceFd);
+            return kExitCannotCreate;
+        }
+    }
     // A supervisor that stops reading the events must not take the sessions down with it.
     if (flash.events) ignoreBrokenPipe();
 
     // One port, once: the lines of a lone update, as they have always been.
     std::optional<TerminalPanel> classic;
-    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(stderr, stderrIsTerminal(), '1');
+    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(stderr, stderrIsTerminal());
     if (!chosen.empty()) {
         if (classic)
             classic->note(chosen);
@@ -121,6 +136,7 @@ int runFlash(const CommandArgs& args) {
         recorded = station.recordsWritten();
     }
     closeFile(options.logFd);
+    closeFile(options.traceFd);
     if (!recorded) {
         std::fputs("phone-updater-cli: not every record could be written\n", stderr);
         if (code == kExitOk) code = kExitRecordsLost;

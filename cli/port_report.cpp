@@ -1,6 +1,6 @@
 #include "cli/port_report.h"
 
-#include "cli/json_text.h"
+#include "station/json_text.h"
 #include "image/module_name.h"
 
 namespace {

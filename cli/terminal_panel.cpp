@@ -1,4 +1,7 @@
-#include "terminal_panel.h"
+// A lone update on the terminal: lines on stderr as the session reports them, and a progress bar.
+#include "cli/terminal_panel.h"
+
+#include "station/terminal_text.h"
 
 #include <algorithm>
 
@@ -6,28 +9,7 @@ namespace {
 constexpr int kBarWidth = 40;
 }  // namespace
 
-const char* terminalFieldLabel(int control) {
-    switch (control) {
-        case IDC_PHONE:
-            return "Phone";
-        case IDC_IMEI:
-            return "IMEI";
-        case IDC_LINKSTATE:
-            return "Link";
-        case IDC_LOADER:
-            return "Loader";
-        default:
-            return nullptr;
-    }
-}
-
-std::string trimmedField(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
-}
-
-TerminalPanel::TerminalPanel(std::FILE* out, bool drawProgress, char portDigit)
-    : out_(out), drawProgress_(drawProgress), portDigit_(portDigit) {}
+TerminalPanel::TerminalPanel(std::FILE* out, bool drawProgress) : out_(out), drawProgress_(drawProgress) {}
 
 void TerminalPanel::setStatus(const std::string& text) {
     std::lock_guard lock(mutex_);

@@ -9,16 +9,11 @@
 #include <mutex>
 #include <string>
 
-#include "session/panel.h"
+#include "station/station_port.h"
 
-// The fields a terminal user wants to follow, with the label each line gets; null for the others.
-const char* terminalFieldLabel(int control);
-// Field texts start with a space where the window pads them; a line does not need it.
-std::string trimmedField(const std::string& text);
-
-class TerminalPanel final : public Panel {
+class TerminalPanel final : public LonePanel {
   public:
-    TerminalPanel(std::FILE* out, bool drawProgress, char portDigit);
+    TerminalPanel(std::FILE* out, bool drawProgress);
 
     void setStatus(const std::string& text) override;
     void setFieldText(int control, const std::string& text) override;
@@ -27,13 +22,14 @@ class TerminalPanel final : public Panel {
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    char selectedPortDigit() override { return portDigit_; }
+    // The session is given its port; it never asks the panel.
+    char selectedPortDigit() override { return 0; }
     void setControlEnabled(int, bool) override {}
     void setControlVisible(int, bool) override {}
     void redrawPanel() override {}
 
     // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
-    void note(const std::string& line);
+    void note(const std::string& line) override;
 
   private:
     void printLine(const std::string& line);  // mutex held
@@ -43,7 +39,6 @@ class TerminalPanel final : public Panel {
     std::mutex mutex_;
     std::FILE* out_;
     const bool drawProgress_;
-    const char portDigit_;
     std::map<int, std::string> fields_;
     std::uint32_t range_ = 0;
     std::uint32_t position_ = 0;

@@ -3,10 +3,14 @@
 
 #include <cerrno>
 
-#include "serial/activity_flags.h"
 #include "serial/port_backend.h"
 
-ActivityFlags activityFlags;
+PortTarget PortTarget::parse(const std::string& text) {
+    if (text.size() == 4 && (text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' && (text[2] | 0x20) == 'm' &&
+        text[3] >= '1' && text[3] <= '4')
+        return com(text[3]);
+    return device(text);
+}
 
 const char* openErrorText(OpenError error) {
     switch (error) {
@@ -36,6 +40,10 @@ void SerialLink::setPortResolver(PortResolver resolver) {
     backend_->resolver = resolver ? std::move(resolver) : PortResolver(defaultPortPath);
 }
 
+void SerialLink::setObserver(LinkObserver* observer) {
+    backend_->observer = observer;
+}
+
 void SerialLink::setReadRule(ReadRule rule) {
     backend_->rule = rule;
 }
@@ -45,18 +53,23 @@ ReadRule SerialLink::readRule() const {
 }
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
+    return open(PortTarget::com(portDigit), speed);
+}
+
+bool SerialLink::open(const PortTarget& target, std::uint32_t speed) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
-    b.portDigit = portDigit;
+    if (&target != &b.target) b.target = target;
     close();
     PortOpenResult result;
     if (b.interrupted) {
         // An aborted session must not touch the line again, nor even ask which device a digit names.
         result = {OpenError::Other, EINTR};
     } else {
-        b.lastPath = b.resolver(portDigit);
+        b.lastPath = b.target.digit ? b.resolver(b.target.digit) : b.target.path;
         result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed)
                                                     : PortOpenResult{OpenError::Settings, EINVAL};
+        if (b.observer) b.observer->opened(b.lastPath, speed, result.error);
     }
     b.lastError = result.error;
     b.lastErrno = result.errorNumber;
@@ -64,12 +77,14 @@ bool SerialLink::open(char portDigit, std::uint32_t speed) {
 }
 
 bool SerialLink::reopen(std::uint32_t speed) {
-    open(backend_->portDigit, speed);
+    open(backend_->target, speed);
     return true;
 }
 
 void SerialLink::close() {
-    serial_port::close(*backend_->port, backend_->interrupted);
+    Backend& b = *backend_;
+    if (b.observer && serial_port::isOpen(*b.port)) b.observer->closed();
+    serial_port::close(*b.port, b.interrupted);
 }
 
 bool SerialLink::isOpen() const {
@@ -84,9 +99,11 @@ bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     if (b.interrupted || !isOpen()) return false;
-    if (!serial_port::write(*b.port, bytes, count)) return false;
+    const bool ok = serial_port::write(*b.port, bytes, count);
+    if (b.observer) b.observer->wrote(bytes, count, ok);
+    if (!ok) return false;
     b.written.fetch_add(count, std::memory_order_relaxed);
-    activityFlags.txSeen = true;
+    b.activity.txSeen = true;
     return true;
 }
 
@@ -104,6 +121,10 @@ bool SerialLink::readReply() {
         std::size_t received = 0;
         const WindowResult result = serial_port::readWindow(*b.port, b.reply.bytes.data(),
                                                             b.reply.bytes.size(), b.rule.windowMs, received);
+        if (received > 0) {
+            b.read.fetch_add(received, std::memory_order_relaxed);
+            if (b.observer) b.observer->received(b.reply.bytes.data(), received);
+        }
         if (result == WindowResult::Interrupted) {
             b.reply = ReplyBuffer{};
             return false;
@@ -111,7 +132,7 @@ bool SerialLink::readReply() {
         serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
             b.reply.count = received;
-            activityFlags.rxSeen = true;
+            b.activity.rxSeen = true;
             return true;
         }
         if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
@@ -124,6 +145,12 @@ const ReplyBuffer& SerialLink::reply() const {
 }
 std::uint64_t SerialLink::bytesWritten() const {
     return backend_->written.load(std::memory_order_relaxed);
+}
+std::uint64_t SerialLink::bytesRead() const {
+    return backend_->read.load(std::memory_order_relaxed);
+}
+ActivityFlags& SerialLink::activity() {
+    return backend_->activity;
 }
 OpenError SerialLink::lastOpenError() const {
     return backend_->lastError;

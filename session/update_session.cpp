@@ -215,10 +215,14 @@ int Conversation::run() {
     if (!imageStreamable(ctx_.image)) return fail(kUnusableImage);
 
     if (aborted()) return kSessionAborted;
-    // No digit means the call was dropped by an abort: no port is chosen, so none is opened.
-    const char portDigit = ctx_.panel.selectedPortDigit();
-    if (portDigit == 0) return fail(kPortBusy);
-    if (!ctx_.link.open(portDigit, kSlowSpeed)) return fail(kPortBusy);
+    if (ctx_.port) {
+        if (!ctx_.link.open(*ctx_.port, kSlowSpeed)) return fail(kPortBusy);
+    } else {
+        // No digit means the call was dropped by an abort: no port is chosen, so none is opened.
+        const char portDigit = ctx_.panel.selectedPortDigit();
+        if (portDigit == 0) return fail(kPortBusy);
+        if (!ctx_.link.open(portDigit, kSlowSpeed)) return fail(kPortBusy);
+    }
     field(IDC_LINKSTATE, kLinkSlow);
     status(kStatusPowerOn);
 

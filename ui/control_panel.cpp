@@ -307,8 +307,8 @@ void ControlPanel::clockTick() {
 
 void ControlPanel::lightsTick() {
     // Each raising of a flag lights its light for exactly one tick.
-    const bool receive = activityFlags.rxSeen.exchange(false);
-    const bool send = activityFlags.txSeen.exchange(false);
+    const bool receive = activity_ != nullptr && activity_->rxSeen.exchange(false);
+    const bool send = activity_ != nullptr && activity_->txSeen.exchange(false);
     if (receive != receiveLit_) {
         receiveLit_ = receive;
         repaintLight(kReceiveLightX, kReceiveLightY);

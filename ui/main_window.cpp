@@ -23,7 +23,7 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window) {
         QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
     });
     panel_->setClockSource(&session_->state().clockRunning);
-    panel_->setLightsSource(&session_->state().sessionRunning);
+    panel_->setLightsSource(&session_->link().activity(), &session_->state().sessionRunning);
     openFile_ = platformOpenFile(this);
 
     connect(panel_, &ControlPanel::updatePressed, this, &MainWindow::onUpdatePressed);

@@ -119,7 +119,7 @@ class Station : public ::testing::Test {
     static Record recordFor(const std::vector<Record>& records, const std::string& port) {
         for (const Record& r : records)
             if (r.count("port") && r.at("port") == port) {
-                EXPECT_EQ(r.size(), 22u);
+                EXPECT_EQ(r.size(), 24u);
                 return r;
             }
         ADD_FAILURE() << "no record for " << port;
@@ -318,7 +318,7 @@ TEST_F(Station, AKilledRunLeavesOnlyWholeLines) {
     cli.finish();
     const std::string log = readFile(logPath);
     EXPECT_EQ(log.back(), '\n');
-    for (const std::string& line : linesOf(log)) EXPECT_EQ(parseRecord(line).size(), 22u) << line;
+    for (const std::string& line : linesOf(log)) EXPECT_EQ(parseRecord(line).size(), 24u) << line;
 }
 
 TEST_F(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortOpens) {

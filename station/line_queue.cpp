@@ -1,6 +1,6 @@
-#include "cli/line_queue.h"
+#include "station/line_queue.h"
 
-#include "cli/station_io.h"
+#include "station/station_io.h"
 
 namespace {
 // A reader that stopped for good must not make the program hoard its lines for hours.

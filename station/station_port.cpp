@@ -1,13 +1,11 @@
-#include "cli/station_port.h"
+// One port's loop of sessions, and the panel its sessions report to.
+#include "station/station_port.h"
 
 #include <algorithm>
-#include <csignal>
 
-#include "cli/station.h"
-#include "cli/terminal_panel.h"
 #include "serial/port_info.h"
-#include "serial/serial_link.h"
 #include "session/session_constants.h"
+#include "station/terminal_text.h"
 
 namespace {
 
@@ -18,14 +16,10 @@ using namespace std::chrono_literals;
 constexpr auto kReopenPause = 250ms;
 // A port that will not open (unplugged, held by another program) is tried again this often.
 constexpr auto kBusyRetry = 1s;
-
-// "COM1".."COM4" (any case) name the four serial ports; anything else is a device path.
-char comPortDigit(const std::string& device) {
-    if (device.size() == 4 && (device[0] | 0x20) == 'c' && (device[1] | 0x20) == 'o' &&
-        (device[2] | 0x20) == 'm' && device[3] >= '1' && device[3] <= '4')
-        return device[3];
-    return 0;
-}
+// How often a running session's progress is looked at, at most.
+constexpr auto kProgressCheck = 1000ms;
+// The bytes of a wrong reply that an end record keeps.
+constexpr std::size_t kReplyKept = 64;
 
 std::string modelName(const std::string& detectedText) {
     std::string name = trimmedField(detectedText);
@@ -35,27 +29,46 @@ std::string modelName(const std::string& detectedText) {
     return name;
 }
 
+// "0d 0a 3f", cut after kReplyKept bytes with " ...".
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < std::min(count, kReplyKept); ++i) {
+        if (i > 0) out += ' ';
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0xF];
+    }
+    if (count > kReplyKept) out += " ...";
+    return out;
+}
+
+// Where a session that failed with `code` stopped, by the stable name of its step.
+std::string failedStep(int code, const std::string& lastStatus) {
+    switch (code) {
+        case kPortBusy:
+            return "open";
+        case kUnusableImage:
+            return "image";
+        case kWrongImageSize:
+            return "detected";
+        default:
+            return stateName(lastStatus);
+    }
+}
+
 }  // namespace
 
 std::string whyPortFailed(const SerialLink& link) {
     return openFailureReason(describePort(link.lastOpenPath()), link.lastOpenError());
 }
 
-StationPort::StationPort(Station& station, std::size_t index, std::string label, TerminalPanel* classic)
-    : station_(station),
-      index_(index),
-      label_(std::move(label)),
-      digit_(comPortDigit(label_)),
-      classic_(classic),
-      control_(*this) {
-    if (!digit_) control_.link().setPortResolver([device = label_](char) { return device; });
+StationPort::StationPort(PortSetup setup)
+    : setup_(std::move(setup)), target_(PortTarget::parse(setup_.label)), control_(*this) {
+    control_.link().setObserver(setup_.observer);
     // Only a station keeps a phone from being updated twice in a row; a single run updates what it finds.
-    if (station_.repeat())
+    if (setup_.repeat)
         control_.setBeforeErase([this](std::string_view imei) { return !sameAsLastUpdated(imei); });
-    // Real-time workers, one per port, can hold every core when there are more ports than cores; everything
-    // else then waits, the tty work that carries the phones' replies included (seen: "Wrong responce" now and
-    // then with three simulated phones on two cores). A lone port keeps its raised worker.
-    if (station_.portCount() > 1) control_.setRaisePriority(false);
+    if (!setup_.raisePriority) control_.setRaisePriority(false);
 }
 
 StationPort::~StationPort() {
@@ -92,26 +105,58 @@ void StationPort::run() {
             std::lock_guard lock(runMutex_);
             if (stopping_) return;
             beginSession(busy);
-            control_.startSession(station_.image());
+            control_.startSession(setup_.image, target_);
         }
-        const int result = control_.waitForEnd();
+        const int result = waitWatchingProgress();
         // A port that stays busy is recorded once, not every time it is tried again.
         endSession(result, !(busy && result == kPortBusy));
         busy = result == kPortBusy;
-        if (!station_.repeat()) return;
+        if (!setup_.repeat) return;
         std::unique_lock lock(runMutex_);
         runWake_.wait_for(lock, busy ? kBusyRetry : kReopenPause, [this] { return stopping_; });
+    }
+}
+
+// Waits for the session's end, telling a stall (a phone that takes and gives nothing) and its end as they
+// happen. The session itself is left alone: a stalled phone is only shown.
+int StationPort::waitWatchingProgress() {
+    const auto period = std::min<std::chrono::milliseconds>(kProgressCheck, setup_.stallAfter / 4 + 1ms);
+    for (;;) {
+        if (const std::optional<int> result = control_.waitForEnd(period)) return *result;
+        const std::uint64_t progress = control_.link().bytesWritten() + control_.link().bytesRead();
+        std::optional<SessionRecord> change;
+        {
+            std::lock_guard lock(mutex_);
+            const Steady::time_point now = Steady::now();
+            if (progress != progress_) {
+                progress_ = progress;
+                progressAt_ = now;
+                if (stalled_) {
+                    stalled_ = false;
+                    change = snapshot();
+                }
+            } else if (detected_ && !clockStopped_ && !stalled_ && now - progressAt_ >= setup_.stallAfter) {
+                stalled_ = true;
+                change = snapshot();
+                change->state = "stalled";
+            }
+        }
+        if (change) setup_.events.stateChanged(setup_.index, *change);
     }
 }
 
 void StationPort::beginSession(bool quiet) {
     std::lock_guard lock(mutex_);
     quiet_ = quiet;
+    if (!quiet) {
+        state_ = PortActivity::Waiting;
+        problem_.clear();
+    }
+    failure_.clear();
     status_.clear();
     step_.clear();
     shown_.clear();
     model_.clear();
-    imeiText_.clear();
     imei_.clear();
     framesSent_ = 0;
     range_ = position_ = 0;
@@ -119,6 +164,7 @@ void StationPort::beginSession(bool quiet) {
     started_ = WallClock::now();
     detected_.reset();
     clockStopped_.reset();
+    stalled_ = false;
 }
 
 void StationPort::endSession(int result, bool record) {
@@ -127,45 +173,74 @@ void StationPort::endSession(int result, bool record) {
     {
         std::lock_guard lock(mutex_);
         if (detected_ && !clockStopped_) clockStopped_ = Steady::now();
+        stalled_ = false;
         r = snapshot();
         r.ended = true;
         r.state = "ended";
         r.endedAt = r.time;
+        Outcome outcome = Outcome::None;
         if (result == 0) {
             r.result = SessionResult::Success;
             r.code = 0;
             r.text = session::kSuccessText;
             lastUpdated_ = imei_;
+            state_ = PortActivity::Done;
+            outcome = Outcome::Success;
         } else if (result == kSessionHeld) {
             r.result = SessionResult::SamePhone;
             r.text = kSamePhoneText;
             note = kSamePhoneText;
+            state_ = PortActivity::SamePhone;
+            outcome = Outcome::SamePhone;
         } else if (result == kSessionAborted) {
-            r.result = SessionResult::Aborted;
-            r.text = "aborted";
+            // Stopped before any phone announced itself: no phone's session, and no abort of one.
+            r.result = detected_ ? SessionResult::Aborted : SessionResult::Idle;
+            r.text = detected_ ? "aborted" : kIdleText;
+            state_ = PortActivity::Stopped;
+            outcome = Outcome::Aborted;
         } else {
             r.result = SessionResult::Failure;
             r.code = result;
             r.text = failureMessage(result);
-            if (result == kPortBusy && record) note = whyPortFailed(control_.link());
+            r.failedStep = failedStep(result, step_);
+            if (result == kWrongResponse || result == kWrongSoftware) {
+                const ReplyBuffer& reply = control_.link().reply();  // the worker has ended: no race
+                r.received = hexBytes(reply.bytes.data(), reply.count);
+            }
+            if (result == kPortBusy) {
+                const std::string why = whyPortFailed(control_.link());
+                if (record) note = why;
+                const std::string path = control_.link().lastOpenPath() + ": ";
+                problem_ = why.rfind(path, 0) == 0 ? why.substr(path.size()) : why;
+                state_ = PortActivity::NoDevice;
+            } else {
+                std::string text = r.text;
+                std::replace(text.begin(), text.end(), '\n', ' ');
+                std::string where = r.failedStep;
+                if (r.received) where += r.received->empty() ? ", no reply" : ", got " + *r.received;
+                failure_ = text + " (at " + where + ")";
+                state_ = PortActivity::Failed;
+                outcome = Outcome::Failure;
+            }
         }
-        last_ = imeiText_.empty() ? r.text : imeiText_ + " " + r.text;
+        // The last phone's outcome stays on the port's line until the next phone's replaces it.
+        if (detected_ && outcome != Outcome::None) last_ = {outcome, imei_, r.text};
         quiet_ = false;
     }
     if (!note.empty()) {
-        if (classic_) {
-            classic_->note(note);
+        if (setup_.lone) {
+            setup_.lone->note(note);
         } else {
-            say(note);
+            setup_.events.portLine(setup_.index, note, false);
         }
     }
-    if (record) station_.finished(index_, r);
+    if (record) setup_.events.sessionEnded(setup_.index, r);
 }
 
 SessionRecord StationPort::snapshot() {
     SessionRecord r;
     r.time = WallClock::now();
-    r.port = label_;
+    r.port = setup_.label;
     r.status = step_;
     r.state = stateName(step_);
     r.started = started_;
@@ -180,9 +255,17 @@ SessionRecord StationPort::snapshot() {
 PortView StationPort::view() const {
     std::lock_guard lock(mutex_);
     PortView v;
-    v.status = status_;
+    v.state = stalled_ ? PortActivity::Stalled : state_;
+    if (state_ == PortActivity::Updating) {
+        v.step = stateName(step_);
+        v.detail = status_;
+    } else if (state_ == PortActivity::Failed) {
+        v.detail = failure_;
+    } else if (state_ == PortActivity::NoDevice) {
+        v.detail = problem_;
+    }
     v.model = model_;
-    v.imei = imeiText_;
+    v.imei = imei_;
     v.range = range_;
     v.position = position_;
     if (detected_)
@@ -192,12 +275,8 @@ PortView StationPort::view() const {
     return v;
 }
 
-void StationPort::say(const std::string& text) {
-    if (StationDisplay* display = station_.display()) display->line(index_, text);
-}
-
 void StationPort::setStatus(const std::string& text) {
-    if (classic_) classic_->setStatus(text);
+    if (setup_.lone) setup_.lone->setStatus(text);
     bool quiet;
     SessionRecord r;
     {
@@ -208,14 +287,13 @@ void StationPort::setStatus(const std::string& text) {
         r = snapshot();
     }
     if (quiet) return;
-    StationDisplay* display = station_.display();
-    if (display && !display->terminal()) display->line(index_, text);
+    setup_.events.portLine(setup_.index, text, true);
     // The idle reset's "Ready" is the ending, which has a record of its own.
-    if (text != session::kStatusReady) station_.event(r);
+    if (text != session::kStatusReady) setup_.events.stateChanged(setup_.index, r);
 }
 
 void StationPort::setFieldText(int control, const std::string& text) {
-    if (classic_) classic_->setFieldText(control, text);
+    if (setup_.lone) setup_.lone->setFieldText(control, text);
     std::string line;
     std::optional<SessionRecord> detection;
     {
@@ -225,18 +303,22 @@ void StationPort::setFieldText(int control, const std::string& text) {
             if (!text.empty()) framesSent_ = std::stoll(text);
             return;
         }
-        if (control == IDC_LINKSTATE && text == session::kLinkSlow) quiet_ = false;  // the port opened
+        if (control == IDC_LINKSTATE && text == session::kLinkSlow) {  // the port opened
+            quiet_ = false;
+            state_ = PortActivity::Waiting;
+            problem_.clear();
+        }
         if (control == IDC_PHONE && !text.empty()) {
             model_ = modelName(text);
             detected_ = WallClock::now();
-            detectedSteady_ = Steady::now();
+            detectedSteady_ = progressAt_ = Steady::now();
+            state_ = PortActivity::Updating;
             detection = snapshot();
             detection->state = "detected";
         }
         if (control == IDC_IMEI && !text.empty()) {
-            imeiText_ = trimmedField(text);
             imei_.clear();
-            std::copy_if(imeiText_.begin(), imeiText_.end(), std::back_inserter(imei_),
+            std::copy_if(text.begin(), text.end(), std::back_inserter(imei_),
                          [](char c) { return c >= '0' && c <= '9'; });
         }
         const char* label = terminalFieldLabel(control);
@@ -247,37 +329,36 @@ void StationPort::setFieldText(int control, const std::string& text) {
                 line = std::string(label) + ": " + value;
         }
     }
-    StationDisplay* display = station_.display();
-    if (display && !display->terminal() && !line.empty()) display->line(index_, line);
-    if (detection) station_.event(*detection);
+    if (!line.empty()) setup_.events.portLine(setup_.index, line, true);
+    if (detection) setup_.events.stateChanged(setup_.index, *detection);
 }
 
 void StationPort::progressStart(std::uint32_t range) {
-    if (classic_) classic_->progressStart(range);
+    if (setup_.lone) setup_.lone->progressStart(range);
     std::lock_guard lock(mutex_);
     range_ = range;
     position_ = 0;
 }
 
 void StationPort::progressStep() {
-    if (classic_) classic_->progressStep();
+    if (setup_.lone) setup_.lone->progressStep();
     std::lock_guard lock(mutex_);
     // A step past the top starts the bar over, as the window's bar does.
     position_ = position_ + 1 > range_ ? 0 : position_ + 1;
 }
 
 void StationPort::progressReset() {
-    if (classic_) classic_->progressReset();
+    if (setup_.lone) setup_.lone->progressReset();
     std::lock_guard lock(mutex_);
     range_ = position_ = 0;
 }
 
 void StationPort::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    if (classic_) classic_->showMessage(text, caption, icon);
+    if (setup_.lone) setup_.lone->showMessage(text, caption, icon);
     bool quiet;
     {
         std::lock_guard lock(mutex_);
         quiet = quiet_;
     }
-    if (!quiet) say(caption + ": " + text);
+    if (!quiet) setup_.events.portLine(setup_.index, caption + ": " + text, false);
 }

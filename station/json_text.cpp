@@ -1,4 +1,4 @@
-#include "cli/json_text.h"
+#include "station/json_text.h"
 
 #include <cstdio>
 
