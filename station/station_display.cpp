@@ -239,9 +239,11 @@ std::string StationDisplay::draw(const std::vector<std::string>& lines, std::siz
         for (auto it = first; it != recent_.end(); ++it) out += *it + "\r\n";
         putBlock();
     } else if (!messages.empty() || now != shown_) {
-        // Back to the top of the block, the new lines over it, then the block again below them.
-        out += "\033[" + std::to_string(shown_.size()) + "A";
-        for (const std::string& text : messages) out += "\r\033[K" + text + "\n";
+        // Back to the top of the block and everything from there down erased (a message wider than the
+        // terminal takes two rows, and a row-wise erase would leave the old block in the second), then the
+        // new lines, then the block again below them.
+        out += "\033[" + std::to_string(shown_.size()) + "A\r\033[J";
+        for (const std::string& text : messages) out += text + "\n";
         putBlock();
     }
     shown_ = now;

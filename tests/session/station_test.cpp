@@ -5,48 +5,21 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "tests/support/program_run.h"
+#include "tests/support/records.h"
 #include "tests/support/sample_image.h"
 #include "tools/phone-sim/phone_sim.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
-using Record = std::map<std::string, std::string>;  // values as written; strings unquoted
-
 std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-Lines linesOf(const std::string& text, char separator = '\n') {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line, separator);) lines.push_back(line);
-    return lines;
-}
-
-// One flat JSON object, as the program writes it; empty when `line` is not one whole.
-Record parseRecord(const std::string& line) {
-    static const std::regex member(R"re("(\w+)": ("((?:[^"\\]|\\.)*)"|[-\w.]+)(, |\}$))re");
-    Record record;
-    std::smatch m;
-    if (line.rfind('{', 0) != 0) return {};
-    for (auto at = line.begin() + 1;
-         at < line.end() &&
-         std::regex_search(at, line.end(), m, member, std::regex_constants::match_continuous);
-         at += m.length()) {
-        record[m[1]] = m[3].matched ? m[3].str() : m[2].str();
-        if (m[4] == "}") return record;
-    }
-    return {};
 }
 
 // `pairs` is "key=value|key=value...".

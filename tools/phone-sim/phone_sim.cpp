@@ -290,6 +290,13 @@ void PhoneSim::Impl::run() {
         framesStarted = false;
         framesDone = 0;
         pending = SimVerdict{};
+        if (options.faultSessions >= 0 && sessions >= options.faultSessions) {
+            // A sound phone from now on: the next one on the cable.
+            options.noise.clear();
+            options.replyFaults.clear();
+            options.eraseRepliesClose = false;
+            options.stallAfterFrames = options.vanishAfterFrames = -1;
+        }
         const auto& cycle = options.imeiCycle;
         imei = cycle.empty() ? options.imei : cycle[static_cast<std::size_t>(sessions) % cycle.size()];
         setStep(SimStep::WaitingForUpdater);
