@@ -67,6 +67,46 @@ TEST(PortLine, KeepsItsEssentialsAt80Columns) {
               "done 12  failed 1  same phone 2  12.0 phones/h  running 01:00:00  16 ports");
 }
 
+// One port's display on a pseudo-terminal: a message wider than the screen scrolls above the block and
+// leaves no piece of the block it was written over.
+TEST(DisplayOnATerminal, AWideMessageLeavesNothingOfTheOldBlock) {
+    int master = -1, slave = -1;
+    winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    PortView view;
+    view.state = PortActivity::Updating;
+    view.step = "streaming";
+    view.imei = "490154203237518";
+    view.elapsed = 61s;
+    Screen screen(80, 24);
+    const auto readFor = [&](std::chrono::milliseconds time) {
+        for (const auto until = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < until;) {
+            pollfd fd{master, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t n = ::poll(&fd, 1, 20) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+            if (n > 0) screen.feed({buffer, static_cast<std::size_t>(n)});
+        }
+    };
+    {
+        StationDisplay display(slave, true, {"/dev/ttyUSB0"}, {[&] { return view; }},
+                               [] { return StationTotals{}; });
+        readFor(500ms);
+        display.line(0, "Hint: " + std::string(90, 'x'));
+        readFor(500ms);
+    }
+    readFor(300ms);
+    const std::vector<std::string> rows = screen.rows();
+    EXPECT_EQ(rows[0], "ttyUSB0 Hint: " + std::string(66, 'x')) << screen.text();
+    EXPECT_EQ(rows[1], std::string(24, 'x')) << screen.text();
+    EXPECT_EQ(rows[2].rfind("done 0  failed 0", 0), 0u) << screen.text();
+    EXPECT_EQ(rows[3].rfind("ttyUSB0  streaming       490154203237518        01:01", 0), 0u) << screen.text();
+    EXPECT_EQ(rows[4], "") << screen.text();
+    ::close(master);
+    ::close(slave);
+}
+
 // A station of three ports on simulated phones, its display on a pseudo-terminal of 80 x 24.
 class StationScreen : public ::testing::Test {
   protected:
@@ -216,11 +256,16 @@ class StationScreen : public ::testing::Test {
 };
 
 TEST_F(StationScreen, APulledCableStaysOnItsLineUntilTheNextPhonesOutcome) {
-    // The second port's cable is pulled mid-stream: its device goes away until a new one is plugged in.
+    // The second port's cable is pulled mid-stream: its device goes away until a new one is plugged in. The
+    // third port's first phone fails its final check (a two-line message and a hint wider than the screen).
     startPhones(3, [this](int k, PhoneSimOptions& o) {
         if (k == 2) {
             o.linkPath = (temp.path() / "p2").string();
             o.vanishAfterFrames = 20;
+        }
+        if (k == 3) {
+            o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong;
+            o.faultSessions = 1;
         }
     });
     startStation();
@@ -259,7 +304,7 @@ TEST_F(StationScreen, APulledCableStaysOnItsLineUntilTheNextPhonesOutcome) {
     });
     ASSERT_TRUE(seen) << screen.text();
     EXPECT_TRUE(screenShows([&] { return portRow(1).find("last:ok") != std::string::npos; })) << screen.text();
-    EXPECT_TRUE(screenShows([&] { return screen.text().find("failed 1  same phone 0") != std::string::npos; }))
+    EXPECT_TRUE(screenShows([&] { return screen.text().find("failed 2  same phone 0") != std::string::npos; }))
         << screen.text();
 
     // A narrower terminal that rewraps its rows: the screen is repainted whole.
