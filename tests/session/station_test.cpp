@@ -1,6 +1,7 @@
 // phone-updater-cli flash over several simulated phones at once, and as a station (--repeat): what each phone
 // receives, the exit code, and the records of --log and --events read back field by field.
 #include <gtest/gtest.h>
+#include <pty.h>
 
 #include <chrono>
 #include <filesystem>
@@ -205,6 +206,68 @@ INSTANTIATE_TEST_SUITE_P(
         PortFault{"bad_check",
                   [](PhoneSimOptions& o) { o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong; }, 4}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A wrong reply at each step that checks one, on a port of its own: the end record names the step and the
+// bytes that came instead, and the trace shows them arrive.
+TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
+    struct Fault {
+        SimStep step;
+        const char* failedStep;
+        int code;
+    };
+    const Fault faults[] = {
+        {SimStep::LoadRequest, "boot-mode", 2},          {SimStep::BootParameters, "boot-mode", 2},
+        {SimStep::ZeroBlock, "boot-mode", 2},            {SimStep::SecondZeroBlock, "handshake", 2},
+        {SimStep::BootApplication, "boot-loader", 2},    {SimStep::WakeUp, "speed-change", 2},
+        {SimStep::ServiceLoadRequest, "service-loader", 2}, {SimStep::ServiceApplication, "service-loader", 2},
+        {SimStep::ServiceStart, "service-loader", 2},    {SimStep::Imei, "imei", 2},
+        {SimStep::Erase, "erase", 2},                    {SimStep::EraseDone, "erase", 2},
+        {SimStep::BlankCheck, "blank-check", 2},         {SimStep::StreamStart, "streaming", 2},
+        {SimStep::Frames, "streaming", 2},               {SimStep::FinalCheck, "final-check", 4},
+    };
+    useImage(sample::image(20));
+    startPhones(static_cast<int>(std::size(faults)),
+                [&](int k, PhoneSimOptions& o) { o.replyFaults[faults[k - 1].step] = ReplyFault::Wrong; });
+    const std::string tracePath = dir + "/trace.txt";
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--trace", tracePath}));
+    EXPECT_EQ(cli.finish(), 2) << cli.err;
+    const std::vector<Record> records = logRecords();
+    const std::string trace = readFile(tracePath);
+    for (std::size_t i = 0; i < std::size(faults); ++i) {
+        const std::string wrong = wrongReply(faults[i].step, PhoneKind::T1x, imeiOf(int(i) + 1));
+        std::string hex;
+        for (unsigned char c : wrong) {
+            char pair[4];
+            std::snprintf(pair, sizeof pair, hex.empty() ? "%02x" : " %02x", c);
+            hex += pair;
+        }
+        expectFields(recordFor(records, ports[i]), "result=failure|code=" + std::to_string(faults[i].code) +
+                                                       "|failed_step=" + faults[i].failedStep + "|received=" + hex);
+        EXPECT_NE(trace.find(" " + ports[i] + " <- " + std::to_string(wrong.size()) + ": " + hex + "  |"),
+                  std::string::npos)
+            << stepName(faults[i].step);
+    }
+    // The frame stream is there, a line a frame; the records of the others carry no failure.
+    EXPECT_NE(trace.find("(frame 20)"), std::string::npos);
+}
+
+// A port that never saw a phone, stopped by SIGTERM: no abort of a phone, a result of its own.
+TEST_F(Station, APortWithNoPhoneEndsIdleNotAborted) {
+    useImage(sample::image(20));
+    startPhones(1);
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ports.push_back(::ttyname(slave));
+    ::close(slave);
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}));
+    ASSERT_TRUE(waitForLogLines(1)) << cli.err;
+    cli.signal(SIGTERM);
+    EXPECT_EQ(cli.finish(), 143) << cli.err;
+    ::close(master);
+    expectFields(recordFor(logRecords(), ports[1]),
+                 "result=idle|code=null|detected=null|model=null|text=stopped while waiting for a phone|"
+                 "failed_step=null|received=null");
+}
 
 // The scheduling policy (field 41 of /proc/PID/task/TID/stat) of each thread of `pid` that is not 0, the
 // normal class.
