@@ -85,6 +85,9 @@ struct SimVerdict {
     int received = -1;
     std::string detail;
     long framesReceived = 0;
+    // When the frame stream's first and last bytes (up to the termination frame's two) were taken in.
+    std::chrono::steady_clock::time_point firstFrameByte{};
+    std::chrono::steady_clock::time_point lastFrameByte{};
 
     std::string text() const;
 };
