@@ -1,3 +1,4 @@
+// What `ports` prints (text and JSON) and which device --port auto picks.
 #include "cli/port_report.h"
 
 #include "station/json_text.h"

@@ -1,3 +1,4 @@
+// What the platform parts of SignalAbort share: handing an interrupt to the run.
 #include "cli/signal_abort.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// Interrupts on POSIX: SIGINT and SIGTERM taken by a thread of their own with sigwait.
 #include <pthread.h>
 #include <unistd.h>
 

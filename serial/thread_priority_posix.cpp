@@ -1,3 +1,4 @@
+// Raising the calling thread's priority on POSIX.
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// Starting, aborting and ending sessions: the worker thread and what it shares with the panel's thread.
 #include "session_control.h"
 
 #include <condition_variable>

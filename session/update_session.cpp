@@ -1,3 +1,4 @@
+// The conversation with the phone, step by step, and the endings it shares with session control.
 #include "update_session.h"
 
 #include <algorithm>

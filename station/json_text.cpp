@@ -1,3 +1,4 @@
+// JSON string literals and Latin-1 to UTF-8.
 #include "station/json_text.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The queue of output lines and the thread that writes them.
 #include "station/line_queue.h"
 
 #include "station/station_io.h"

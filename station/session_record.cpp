@@ -1,3 +1,4 @@
+// A session record as one JSON line; stable names of the status lines; ISO times.
 #include "station/session_record.h"
 
 #include <cstdio>

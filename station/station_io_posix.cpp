@@ -1,3 +1,4 @@
+// The terminal, appending and replacing files, and whole-line writes on POSIX.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>

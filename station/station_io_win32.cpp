@@ -1,3 +1,4 @@
+// The console, appending and replacing files, and whole-line writes on Windows.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

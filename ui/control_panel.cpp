@@ -1,3 +1,4 @@
+// The control panel: its controls, the panel operations, the lights, clock and icon timers.
 #include "ui/control_panel.h"
 
 #include <QAbstractButton>

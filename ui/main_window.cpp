@@ -1,3 +1,4 @@
+// The main window: the panel, the held image and the session control its buttons drive.
 #include "ui/main_window.h"
 
 #include <QCloseEvent>

@@ -1,3 +1,4 @@
+// The Win32 control panel: the dialog, its panel operations and its three timers.
 #include "win32/control_panel.h"
 
 #include <commctrl.h>

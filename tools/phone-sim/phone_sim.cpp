@@ -1,3 +1,4 @@
+// The simulated phone's conversation, its faults and its verdict.
 #include "phone_sim.h"
 
 #include <algorithm>

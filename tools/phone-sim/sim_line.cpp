@@ -1,3 +1,4 @@
+// The simulated phone's pseudo-terminal, paced at the line rate.
 #include "sim_line.h"
 
 #include <fcntl.h>
