@@ -2,6 +2,7 @@
 // FILE: update sessions through the terminal, one per port at a time.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,11 +13,13 @@
 #include "cli/load_image.h"
 #include "cli/port_report.h"
 #include "cli/signal_abort.h"
-#include "station/station.h"
-#include "station/station_io.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
 #include "serial/port_info.h"
+#include "serial/serial_link.h"
+#include "station/output_queue.h"
+#include "station/station.h"
+#include "station/station_io.h"
 
 namespace {
 
@@ -29,15 +32,34 @@ struct FlashArgs {
     bool events = false;
 };
 
+// Two names of one device (a by-id link and its target, a COM name and its device): two sessions on it would
+// find it held by each other.
+bool sameDevice(const std::string& a, const std::string& b) {
+    const auto device = [](const std::string& port) {
+        const PortTarget target = PortTarget::parse(port);
+        return target.digit ? defaultPortPath(target.digit) : target.path;
+    };
+    // Devices are compared by the path every link leads to (a device node has no identity the standard
+    // library would compare).
+    std::error_code errorA, errorB;
+    const std::filesystem::path pathA = std::filesystem::canonical(device(a), errorA);
+    const std::filesystem::path pathB = std::filesystem::canonical(device(b), errorB);
+    return !errorA && !errorB && pathA == pathB;
+}
+
 // Empty when the arguments are fine, else the reason for the usage error.
 std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
     if (!parsed.error.empty()) return parsed.error;
     if (parsed.values.count("--port")) out.ports = parsed.values.at("--port");
     if (out.ports.empty() || std::count(out.ports.begin(), out.ports.end(), "") > 0)
         return "flash needs --port DEVICE (a device path, COM1..COM4 or auto)";
-    for (auto it = out.ports.begin(); it != out.ports.end(); ++it)
+    for (auto it = out.ports.begin(); it != out.ports.end(); ++it) {
         if (std::find(it + 1, out.ports.end(), *it) != out.ports.end())
             return "port " + *it + " is given twice";
+        for (auto other = it + 1; other != out.ports.end(); ++other)
+            if (sameDevice(*it, *other))
+                return "--port " + *it + " and --port " + *other + " are the same device";
+    }
     if (out.ports.size() > 1 && std::count(out.ports.begin(), out.ports.end(), "auto") > 0)
         return "--port auto stands for the one USB serial device, so it comes alone";
     if (parsed.operands.size() != 1) return "flash takes exactly one FILE";
@@ -65,13 +87,16 @@ int runFlash(const CommandArgs& args) {
         return kExitOk;
     }
     if (std::string reason = checkArgs(parsed, flash); !reason.empty()) return usageError(reason);
-    // From here on an interrupt ends the command with 130 or 143, whenever it comes.
+    // A reader that went away (a pager quit, `| head`) is no reason to abandon a phone half-written: its
+    // output fails, the sessions go on.
+    ignoreBrokenPipe();
+    // From here on an interrupt ends the command with 129, 130 or 143, whenever it comes.
     SignalAbort interrupts;
     // Nothing is opened unless the image loads.
     LoadedImage loaded = loadImageFile(flash.file);
     if (interrupts.caught()) return 128 + interrupts.caught();
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
+        printLoadFailure(loaded);
         return loaded.exitCode == kExitCannotOpen ? kExitFlashCannotOpen : kExitFlashBadImage;
     }
     // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.
@@ -105,16 +130,13 @@ int runFlash(const CommandArgs& args) {
         if (options.traceFd < 0) {
             std::fprintf(stderr, "phone-updater-cli: cannot write %s: %s\n", flash.tracePath.c_str(), why.c_str());
             closeFile(options.logFd);
-    closeFile(options.traceFd);
             return kExitCannotCreate;
         }
     }
-    // A supervisor that stops reading the events must not take the sessions down with it.
-    if (flash.events) ignoreBrokenPipe();
 
     // One port, once: the lines of a lone update, as they have always been.
     std::optional<TerminalPanel> classic;
-    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(stderr, stderrIsTerminal());
+    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(kStderrFd, stderrIsTerminal());
     if (!chosen.empty()) {
         if (classic)
             classic->note(chosen);
@@ -137,9 +159,13 @@ int runFlash(const CommandArgs& args) {
     }
     closeFile(options.logFd);
     closeFile(options.traceFd);
+    // The lone session's lines, unless the terminal stopped taking them (they are dropped then).
+    if (classic) classic->finish();
     if (!recorded) {
-        std::fputs("phone-updater-cli: not every record could be written\n", stderr);
+        if (!outputLost(kStderrFd))
+            std::fputs("phone-updater-cli: not every record could be written\n", stderr);
         if (code == kExitOk) code = kExitRecordsLost;
     }
+    if (outputLost(kStderrFd) && code == kExitOk) code = kExitOutputLost;
     return code;
 }

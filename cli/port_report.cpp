@@ -1,8 +1,10 @@
 // What `ports` prints (text and JSON) and which device --port auto picks.
 #include "cli/port_report.h"
 
-#include "station/json_text.h"
+#include <algorithm>
+
 #include "image/module_name.h"
+#include "station/json_text.h"
 
 namespace {
 
@@ -46,7 +48,9 @@ std::string portJson(const PortInfo& port) {
 }  // namespace
 
 std::string portsText(const std::vector<PortInfo>& ports) {
-    if (ports.empty()) return "no serial devices found\n";
+    // A forgotten cable is the commonest reason for a missing port.
+    const char* noAdapter = "no USB serial adapter found: plug in the phone's cable\n";
+    if (ports.empty()) return std::string("no serial devices found\n") + noAdapter;
     std::string out;
     for (const PortInfo& port : ports) {
         out += portSummary(port) + "\n";
@@ -60,7 +64,8 @@ std::string portsText(const std::vector<PortInfo>& ports) {
         }
         if (!fix.empty()) out += "  fix: " + fix + "\n";
     }
-    return out;
+    const bool adapter = std::any_of(ports.begin(), ports.end(), [](const PortInfo& p) { return p.usb; });
+    return adapter ? out : out + noAdapter;
 }
 
 std::string portsJson(const std::vector<PortInfo>& ports) {
@@ -72,7 +77,7 @@ std::string portsJson(const std::vector<PortInfo>& ports) {
 AutoPort pickAutoPort(const std::vector<PortInfo>& ports) {
     std::vector<const PortInfo*> usb;
     for (const PortInfo& port : ports) {
-        if (port.usb) usb.push_back(&port);
+        if (port.usb && port.state != PortState::Console) usb.push_back(&port);
     }
     if (usb.size() == 1) return {usb.front()->path, {}};
     AutoPort refusal;

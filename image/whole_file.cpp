@@ -1,6 +1,7 @@
 // Reading a whole file into memory.
 #include "image/whole_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -11,34 +12,47 @@ namespace {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+
+std::error_code lastError() {
+    return {errno != 0 ? errno : EIO, std::generic_category()};
+}
 }  // namespace
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, BufferHint hint) {
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, BufferHint hint,
+                   LoadFailure* failure) {
     out.clear();
     out.shrink_to_fit();
+    const auto fail = [&](LoadProblem problem, std::error_code error = {}) {
+        out.clear();
+        out.shrink_to_fit();
+        if (failure != nullptr) *failure = LoadFailure(problem, error);
+        return false;
+    };
     std::error_code error;
     // Directories and devices open fine on some systems but are no image.
-    if (!std::filesystem::is_regular_file(path, error)) return false;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status)) return fail(LoadProblem::Directory);
+    if (error) return fail(LoadProblem::System, error);
+    if (!std::filesystem::is_regular_file(status)) return fail(LoadProblem::NotRegular);
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) return false;
+    if (error) return fail(LoadProblem::System, error);
 
+    errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
+    if (!file) return fail(LoadProblem::System, lastError());
     try {
         out.reserve(static_cast<std::size_t>(size));
         if (hint != nullptr && size != 0) hint(out.data(), out.capacity());
         out.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
-        return false;
+        return fail(LoadProblem::NoMemory);
     } catch (const std::length_error&) {
-        return false;
+        return fail(LoadProblem::NoMemory);
     }
+    errno = 0;
     const std::size_t got = size == 0 ? 0 : std::fread(out.data(), 1, out.size(), file.get());
+    if (std::ferror(file.get())) return fail(LoadProblem::System, lastError());
     // A short read or a file that grew since it was sized is not the whole file.
-    if (got != out.size() || std::fgetc(file.get()) != EOF) {
-        out.clear();
-        out.shrink_to_fit();
-        return false;
-    }
+    if (got != out.size() || std::fgetc(file.get()) != EOF) return fail(LoadProblem::Changed);
     return true;
 }

@@ -29,7 +29,8 @@ namespace serial_port {
 // open.
 PlatformPortPtr create();
 bool supportedSpeed(std::uint32_t speed);
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed);
+// `reopen`: the same device again, closed a moment ago by this link (the speed change of a session).
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen);
 // discardOutput: drop bytes still queued for the line instead of letting the close drain them.
 void close(PlatformPort& port, bool discardOutput);
 bool isOpen(const PlatformPort& port);
@@ -56,6 +57,7 @@ struct SerialLink::Backend {
     LinkObserver* observer = nullptr;
     ActivityFlags activity;
     std::atomic<bool> interrupted{false};
+    bool lost = false;
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> read{0};
     // Held by open and write from their check of `interrupted` until the device call is done, and taken by

@@ -24,6 +24,8 @@ const char* openErrorText(OpenError error) {
             return "permission denied";
         case OpenError::Settings:
             return "the device refused the line settings";
+        case OpenError::Console:
+            return "the port is the system console";
         case OpenError::Other:
             break;
     }
@@ -53,13 +55,18 @@ ReadRule SerialLink::readRule() const {
 }
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
-    return open(PortTarget::com(portDigit), speed);
+    return openPort(PortTarget::com(portDigit), speed, false);
 }
 
 bool SerialLink::open(const PortTarget& target, std::uint32_t speed) {
+    return openPort(target, speed, false);
+}
+
+bool SerialLink::openPort(const PortTarget& target, std::uint32_t speed, bool reopen) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     if (&target != &b.target) b.target = target;
+    b.lost = false;
     close();
     PortOpenResult result;
     if (b.interrupted) {
@@ -67,7 +74,7 @@ bool SerialLink::open(const PortTarget& target, std::uint32_t speed) {
         result = {OpenError::Other, EINTR};
     } else {
         b.lastPath = b.target.digit ? b.resolver(b.target.digit) : b.target.path;
-        result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed)
+        result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed, reopen)
                                                     : PortOpenResult{OpenError::Settings, EINVAL};
         if (b.observer) b.observer->opened(b.lastPath, speed, result.error);
     }
@@ -77,7 +84,7 @@ bool SerialLink::open(const PortTarget& target, std::uint32_t speed) {
 }
 
 bool SerialLink::reopen(std::uint32_t speed) {
-    open(backend_->target, speed);
+    openPort(backend_->target, speed, true);
     return true;
 }
 
@@ -129,15 +136,26 @@ bool SerialLink::readReply() {
             b.reply = ReplyBuffer{};
             return false;
         }
-        serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
+            serial_port::purgeInput(*b.port);  // anything after the reply's window is stale
             b.reply.count = received;
             b.activity.rxSeen = true;
             return true;
         }
-        if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
+        // An empty window leaves the input alone: what came as it closed (still on its way through a USB
+        // driver when the wait ended) is the awaited reply, not a stale one.
+        if (result == WindowResult::Failed) {  // the line is gone; more attempts cannot help
+            b.lost = true;
+            b.lastError = OpenError::Missing;
+            b.lastErrno = ENODEV;
+            return false;
+        }
     }
     return false;
+}
+
+bool SerialLink::lineLost() const {
+    return backend_->lost;
 }
 
 const ReplyBuffer& SerialLink::reply() const {

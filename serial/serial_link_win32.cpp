@@ -161,7 +161,7 @@ bool supportedSpeed(std::uint32_t speed) {
     return speed == kSlowSpeed || speed == kFastSpeed;
 }
 
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool) {
     // No sharing: a port another program holds cannot be opened, and none can open ours while we hold it.
     const std::string device = devicePath(path);
     const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -13,12 +13,8 @@ Station::Station(const FlashImage& image, RecordImage recordImage, StationOption
     if (options_.events) events_ = std::make_unique<LineQueue>(options_.eventsFd);
     for (std::size_t i = 0; i < options_.ports.size(); ++i) {
         ports_.push_back(std::make_unique<StationPort>(PortSetup{
-            i, options_.ports[i], image, options_.repeat, options_.stallAfter, *this,
-            // Real-time workers, one per port, can hold every core when there are more ports than cores;
-            // everything else then waits, the tty work that carries the phones' replies included (seen:
-            // "Wrong responce" now and then with three simulated phones on two cores). A lone port keeps its
-            // raised worker.
-            options_.ports.size() == 1, lone, trace_ ? &trace_->tap(i) : nullptr}));
+            i, options_.ports[i], image, options_.repeat, options_.stallAfter, *this, lone,
+            trace_ ? &trace_->tap(i) : nullptr}));
     }
     if (!lone) {
         std::vector<StationDisplay::ViewSource> views;
@@ -42,6 +38,8 @@ Station::~Station() {
 void Station::run() {
     for (const auto& port : ports_) port->start();
     for (const auto& port : ports_) port->join();
+    // Every record is in: a reader of the events that stopped reading cannot hold up the end.
+    if (events_) events_->finish();
 }
 
 void Station::stop(int signal) {

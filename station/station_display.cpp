@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "image/display_text.h"
+#include "station/output_queue.h"
 #include "station/station_io.h"
 
 namespace {
@@ -273,7 +274,8 @@ void StationDisplay::run() {
             for (const std::string& text : lines) out += text + "\n";
             if (dropped > 0) out += "(" + std::to_string(dropped) + " lines dropped)\n";
         }
-        if (!out.empty()) writeAll(fd_, out);
+        // A reader that went away takes nothing more; the program says so at its end.
+        if (!out.empty() && !outputLost(fd_) && !writeAll(fd_, out)) noteOutputLost(fd_);
         lock.lock();
     }
 }

@@ -68,7 +68,6 @@ StationPort::StationPort(PortSetup setup)
     // Only a station keeps a phone from being updated twice in a row; a single run updates what it finds.
     if (setup_.repeat)
         control_.setBeforeErase([this](std::string_view imei) { return !sameAsLastUpdated(imei); });
-    if (!setup_.raisePriority) control_.setRaisePriority(false);
 }
 
 StationPort::~StationPort() {

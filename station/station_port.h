@@ -53,7 +53,6 @@ struct PortSetup {
     // A session with a phone that moves no byte either way for this long is shown as stalled (it goes on).
     std::chrono::milliseconds stallAfter{30'000};
     PortEvents& events;
-    bool raisePriority = true;         // whether the session's worker raises its own priority
     LonePanel* lone = nullptr;         // for a lone port: its session's panel calls go there too
     LinkObserver* observer = nullptr;  // sees every byte of the port's link (the trace)
 };

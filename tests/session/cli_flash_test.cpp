@@ -1,9 +1,12 @@
 // phone-updater-cli flash as a program against the simulated phone: exit codes, printed lines, signals.
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "serial/port_info.h"
 #include "session_fixture.h"
+#include "tests/support/named_child.h"
 #include "tests/support/program_run.h"
 
 namespace session_test {
@@ -90,16 +93,54 @@ TEST_F(CliFlash, APortThatCannotBeOpenedExits1AndSaysWhy) {
     }
 }
 
+TEST_F(CliFlash, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
+    startPhone([](PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
+    const std::string port = sim->slavePath(), busy = "Error: Port is busy\nLink: CLOSED\nReady\n" + port;
+    {
+        NamedChild prompt(port, "agetty", true);
+        for (int wait = 0; wait < 500 && describePort(port).state != PortState::Console; ++wait)
+            ::usleep(10000);
+        auto console = flash(port, image);
+        EXPECT_EQ(console->finish(), 1);
+        EXPECT_EQ(console->err,
+                  busy + ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
+                      "), runs on this port, so no update ever uses it: connect the phone through "
+                      "a USB serial adapter\n");
+    }
+    auto first = flash(port, image);
+    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
+    auto second = flash(port, image);
+    EXPECT_EQ(second->finish(), 1);
+    EXPECT_EQ(second->err, busy + ": another phone-updater-cli (pid " + std::to_string(first->pid()) +
+                               ") is updating on it\n");
+    first->signal(SIGINT);
+    EXPECT_EQ(first->finish(), 130);
+    // The same device under a second name is one port given twice, refused before anything is opened.
+    const std::string link = dir.path() / "phone";
+    std::filesystem::create_symlink(port, link);
+    for (const Lines& ports : {Lines{link, port}, Lines{port, "./phone"}}) {
+        ProgramRun twice(PHONE_UPDATER_CLI, {"flash", "--port", ports[0], "--port", ports[1], image},
+                         dir.path());
+        EXPECT_EQ(twice.finish(5s), 64);  // refused at once, or it would wait for a phone
+        EXPECT_EQ(
+            twice.err.substr(0, twice.err.find('\n')),
+            "phone-updater-cli: --port " + ports[0] + " and --port " + ports[1] + " are the same device");
+    }
+}
+
 TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
     startPhone();
     const std::tuple<std::string, int, std::string> rows[] = {
-        {dir.write("text.bin", sample::bytesOf("hello")), 65, "Unrecognized flash image format"},
-        {dir.write("cut.sbin", sample::cut(run)), 65, "File is corrupt or unknown format"},
-        {dir.path() / "missing.sbin", 66, "Unable to open flash image"}};
+        {dir.write("text.bin", sample::bytesOf("hello")), 65,
+         "Unrecognized flash image format\n: the first bytes, 68 65 6C 6C (\"hell\"), are not the start of "
+         "an SBIN, SHEX or EMMA image"},
+        {dir.write("empty.sbin", {}), 65, "Unrecognized flash image format\n: the file is empty"},
+        {dir.path() / "missing.sbin", 66, "Unable to open flash image\n: no such file or directory"}};
     for (const auto& [file, code, message] : rows) {
         auto unreadable = flash(sim->slavePath(), file);
         EXPECT_EQ(unreadable->finish(), code);
-        EXPECT_EQ(unreadable->err, message + "\n");
+        std::string lines = message + "\n";
+        EXPECT_EQ(unreadable->err, lines.insert(lines.find('\n') + 1, file));
     }
     EXPECT_EQ(sim->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }
@@ -118,6 +159,28 @@ TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
     }
+}
+
+// A terminal that stops taking output (Ctrl-S, or XOFF from its reader) holds up neither Ctrl-C nor the end
+// of the run, and nothing reaches the phone after the signal.
+TEST_F(CliFlash, AStoppedTerminalHoldsUpNeitherCtrlCNorTheEnd) {
+    startPhone([](PhoneSimOptions& o) { o.emulateLineRate = true, o.haveImage = false; });
+    const std::string longer = dir.write("long.sbin", sample::image(3000));  // ~10 s of frames
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", sim->slavePath(), longer}, dir.path(),
+                   "exec 2>" + std::string(::ptsname(terminal)) + ";");
+    ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
+    ASSERT_EQ(::write(terminal, "\x13", 1), 1);  // XOFF: the terminal's output stops
+    std::this_thread::sleep_for(1s);             // the progress bar is drawn into it meanwhile
+    const std::size_t atSignal = sim->bytesReceived();
+    cli.signal(SIGINT);
+    EXPECT_EQ(cli.finish(10s), 130);
+    std::this_thread::sleep_for(300ms);
+    // What was handed to the line before the signal still drains from the pseudo-terminal's buffer, with up to
+    // half a second of line time while a busy machine delivers the signal; a stream going on adds 11.5 KB/s.
+    EXPECT_LE(sim->bytesReceived() - atSignal, 4096u + 5760u);
+    ::close(terminal);
 }
 
 TEST_F(CliFlash, ASignalAtAnyMomentEndsItPromptlyWith130Or143) {
