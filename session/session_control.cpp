@@ -133,6 +133,7 @@ void SessionControl::startSession(const FlashImage& image, std::optional<PortTar
     d.panel.redrawPanel();
     d.state.sessionRunning = true;
     d.state.abortHintArmed = false;
+    d.state.framesSent = 0;
 
     auto sync = std::make_shared<SessionSync>();
     {

@@ -20,6 +20,9 @@ struct SessionState {
     std::atomic<bool> clockRunning{false};
     std::atomic<bool> abortHintArmed{false};
     std::atomic<bool> failureHintWanted{false};
+    // Frames of the latest session whose write the line took, counted as each write returns: unlike the
+    // panel's count, whose update an abort may drop, it always agrees with the link's bytes.
+    std::atomic<std::int64_t> framesSent{0};
 };
 
 enum FailureCode : int {

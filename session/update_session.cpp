@@ -191,6 +191,7 @@ int Conversation::streamImage() {
     for (std::int32_t k = 1; k <= image.frameCount; ++k) {
         const std::size_t length = Frame::length(bytes + at);
         if (!send(bytes + at, length)) return fail(kTransmitError);
+        ctx_.state.framesSent = k;
         field(IDC_FRAMESSENT, std::to_string(k));
         ctx_.panel.progressStep();
         at += length;

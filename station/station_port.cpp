@@ -157,7 +157,6 @@ void StationPort::beginSession(bool quiet) {
     shown_.clear();
     model_.clear();
     imei_.clear();
-    framesSent_ = 0;
     range_ = position_ = 0;
     bytesAtStart_ = control_.link().bytesWritten();
     started_ = WallClock::now();
@@ -246,7 +245,7 @@ SessionRecord StationPort::snapshot() {
     r.detected = detected_;
     r.model = model_;
     r.imei = imei_;
-    r.framesSent = framesSent_;
+    r.framesSent = control_.state().framesSent;
     r.bytesSent = control_.link().bytesWritten() - bytesAtStart_;
     return r;
 }
@@ -297,11 +296,6 @@ void StationPort::setFieldText(int control, const std::string& text) {
     std::optional<SessionRecord> detection;
     {
         std::lock_guard lock(mutex_);
-        if (control == IDC_FRAMESSENT) {
-            // Blanked by the idle reset: the count of the ending session stays for its record.
-            if (!text.empty()) framesSent_ = std::stoll(text);
-            return;
-        }
         if (control == IDC_LINKSTATE && text == session::kLinkSlow) {  // the port opened
             quiet_ = false;
             state_ = PortActivity::Waiting;

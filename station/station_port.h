@@ -109,7 +109,6 @@ class StationPort final : public Panel {
     std::string model_;
     std::string imei_;
     std::string lastUpdated_;  // the IMEI of the phone this port updated last
-    std::int64_t framesSent_ = 0;
     std::uint32_t range_ = 0;
     std::uint32_t position_ = 0;
     std::uint64_t bytesAtStart_ = 0;

@@ -1,6 +1,7 @@
-// The station's terminal display: each port's line at 80 columns, and a whole station on a real
-// pseudo-terminal of 80 x 24 read back as a screen after each event (--events): a failed phone stays on its
-// port's line until the next phone's outcome, a stalled phone shows as stalled, a resize repaints cleanly.
+// The station library in-process. Its terminal display: each port's line at 80 columns, and a whole station on
+// a real pseudo-terminal of 80 x 24 read back as a screen after each event (--events): a failed phone stays on
+// its port's line until the next phone's outcome, a stalled phone shows as stalled, a resize repaints cleanly.
+// A port's end record against what its link wrote.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -334,6 +335,55 @@ TEST_F(StationScreen, APhoneThatStopsReadingShowsAsStalledOnItsLineAndInTheEvent
     EXPECT_TRUE(screenShows([&] { return portRow(0).find("STALLED") != std::string::npos; })) << screen.text();
     // The session itself goes on waiting: no end for it.
     EXPECT_TRUE(station->totals().failed == 0);
+}
+
+// Ctrl-C between a frame's write and the count's update: the end record counts the frame the line took, as its
+// bytes do.
+TEST(StationPortRecord, AFrameWrittenJustBeforeTheAbortIsCounted) {
+    struct Sink : PortEvents {
+        void stateChanged(std::size_t, const SessionRecord&) override {}
+        void sessionEnded(std::size_t, const SessionRecord& record) override { ended = record; }
+        void portLine(std::size_t, const std::string&, bool) override {}
+        SessionRecord ended;
+    };
+    // Stops the port from another thread while the fifth frame's write still holds the line, so the abort
+    // is raised before that write returns.
+    struct StopAtFifthFrame : LinkObserver {
+        void opened(const std::string&, std::uint32_t, OpenError) override {}
+        void closed() override {}
+        void received(const std::uint8_t*, std::size_t) override {}
+        void wrote(const std::uint8_t* bytes, std::size_t count, bool ok) override {
+            if (ok) written += count;
+            if (bytes < image->bytes() || bytes >= image->bytes() + image->size || ++imageWrites != 6) return;
+            stopper = std::thread([this] { port->stop(); });  // the first image write is the stream's head
+            std::this_thread::sleep_for(300ms);
+        }
+        const FlashImage* image = nullptr;
+        StationPort* port = nullptr;
+        int imageWrites = 0;
+        std::uint64_t written = 0;
+        std::thread stopper;
+    };
+    const FlashImage image = sample::flashImage(sample::image(40));
+    PhoneSimOptions o;
+    o.emulateLineRate = false;
+    o.powerOnDelay = 20ms;
+    std::string error;
+    ASSERT_TRUE(setExpectedImage(o, image, error)) << error;
+    PhoneSim sim(o);
+    ASSERT_TRUE(sim.start(error)) << error;
+    Sink sink;
+    StopAtFifthFrame observer;
+    observer.image = &image;
+    StationPort port(PortSetup{0, sim.slavePath(), image, false, 30s, sink, nullptr, &observer});
+    observer.port = &port;
+    port.start();
+    port.join();
+    ASSERT_TRUE(observer.stopper.joinable());
+    observer.stopper.join();
+    EXPECT_EQ(sink.ended.result, SessionResult::Aborted);
+    EXPECT_EQ(sink.ended.framesSent, 5);
+    EXPECT_EQ(sink.ended.bytesSent, observer.written);
 }
 
 }  // namespace
