@@ -150,10 +150,12 @@ int runFlash(const CommandArgs& args) {
         Station station(loaded.read.image, {flash.file, loaded.read.summary}, options,
                         classic ? &*classic : nullptr);
         interrupts.setHandler([&station](int signal) { station.stop(signal); });
+        interrupts.setResizeHandler([&station] { station.terminalResized(); });
         // One taken before the handler found nothing to stop: no session starts now.
         if (interrupts.caught()) station.stop(interrupts.caught());
         station.run();
         interrupts.setHandler({});
+        interrupts.setResizeHandler({});
         code = station.exitCode();
         recorded = station.recordsWritten();
     }

@@ -8,6 +8,16 @@ void SignalAbort::setHandler(std::function<void(int)> handler) {
     handler_ = std::move(handler);
 }
 
+void SignalAbort::setResizeHandler(std::function<void()> handler) {
+    std::lock_guard lock(handlerMutex_);
+    resizeHandler_ = std::move(handler);
+}
+
+void SignalAbort::deliverResize() {
+    std::lock_guard lock(handlerMutex_);
+    if (resizeHandler_) resizeHandler_();
+}
+
 void SignalAbort::deliver(int signal) {
     int none = 0;
     caught_.compare_exchange_strong(none, signal);

@@ -103,6 +103,11 @@ bool OutputQueue::ok() const {
     return !state_->failed;
 }
 
+bool OutputQueue::drained() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->queued.empty() && state_->dropped == 0 && !state_->writing;
+}
+
 std::size_t OutputQueue::finish(std::chrono::milliseconds grace) {
     if (std::exchange(finished_, true)) return 0;
     State& s = *state_;

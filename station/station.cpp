@@ -62,6 +62,10 @@ bool Station::recordsWritten() const {
     return !logFailed_ && (!events_ || events_->ok()) && (!trace_ || trace_->ok());
 }
 
+void Station::terminalResized() {
+    if (display_) display_->resized();
+}
+
 StationTotals Station::totals() const {
     std::lock_guard lock(mutex_);
     StationTotals t = totals_;

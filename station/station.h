@@ -50,6 +50,8 @@ class Station final : private PortEvents {
     // False when a record could not be written (the log, the events or the trace).
     bool recordsWritten() const;
     StationTotals totals() const;
+    // The display's terminal changed its size: it is repainted at once.
+    void terminalResized();
 
   private:
     void stateChanged(std::size_t port, const SessionRecord& record) override;

@@ -16,6 +16,8 @@ using namespace std::chrono_literals;
 constexpr auto kRedrawEvery = 200ms;
 constexpr int kBarWidth = 20;
 constexpr std::size_t kMaxPending = 10'000;
+// Text is handed to the writer only once it has taken the last: one drawing waits, at most, plus the last.
+constexpr std::size_t kMaxQueued = 2;
 constexpr std::size_t kRecentKept = 200;  // messages kept to repaint the screen with after a resize
 constexpr std::size_t kNameWidth = 12;
 constexpr std::size_t kStateWidth = 14;   // the longest step name, "service-loader"
@@ -163,7 +165,8 @@ StationDisplay::StationDisplay(int fd, bool terminal, std::vector<std::string> l
       terminal_(terminal),
       labels_(std::move(labels)),
       views_(std::move(views)),
-      totals_(std::move(totals)) {
+      totals_(std::move(totals)),
+      out_(fd, kMaxQueued) {
     if (terminal_) {
         // The terminal's lines line up in columns.
         std::size_t width = 0;
@@ -183,6 +186,20 @@ StationDisplay::~StationDisplay() {
     }
     wake_.notify_all();
     thread_.join();
+    if (const std::size_t dropped = out_.finish()) {
+        // Standard error may be that terminal: the note gets the same bounded wait.
+        OutputQueue(kStderrFd, 1)
+            .push("phone-updater-cli: the terminal stopped taking output: " + std::to_string(dropped) +
+                  " pieces of the display dropped\n");
+    }
+}
+
+void StationDisplay::resized() {
+    {
+        std::lock_guard lock(mutex_);
+        resized_ = true;
+    }
+    wake_.notify_all();
 }
 
 void StationDisplay::line(std::size_t index, const std::string& text) {
@@ -211,7 +228,7 @@ std::vector<std::string> StationDisplay::block(int columns) const {
     return lines;
 }
 
-std::string StationDisplay::draw(const std::vector<std::string>& lines, std::size_t dropped) {
+std::string StationDisplay::draw(const std::vector<std::string>& lines, std::size_t dropped, bool repaint) {
     std::vector<std::string> messages = lines;
     if (dropped > 0) messages.push_back("(" + std::to_string(dropped) + " lines dropped)");
     for (const std::string& text : messages) {
@@ -227,9 +244,10 @@ std::string StationDisplay::draw(const std::vector<std::string>& lines, std::siz
     if (shown_.empty()) {
         for (const std::string& text : messages) out += "\r\033[K" + text + "\n";
         putBlock();
-    } else if (size.columns != shownColumns_ || size.rows != shownRows_) {
-        // The terminal may have rewrapped what was drawn at the old width, so the block's old place is not
-        // known: repaint the whole screen, the latest messages above the block.
+    } else if (repaint || size.columns != shownColumns_ || size.rows != shownRows_) {
+        // The terminal may have rewrapped what was drawn at the old width (also after a resize and back
+        // between two redraws), so the block's old place is not known: repaint the whole screen, the latest
+        // messages above the block.
         out += "\033[H\033[2J";
         const auto rowsOf = [&](const std::string& text) {
             return std::max<std::size_t>(1, (widthOf(text) + size.columns - 1) / static_cast<std::size_t>(size.columns));
@@ -255,27 +273,32 @@ std::string StationDisplay::draw(const std::vector<std::string>& lines, std::siz
 
 void StationDisplay::run() {
     std::unique_lock lock(mutex_);
-    for (bool last = false; !last;) {
-        if (terminal_) {
-            wake_.wait_for(lock, kRedrawEvery, [this] { return closing_; });
+    for (bool last = false, waiting = false; !last;) {
+        if (terminal_ || waiting) {
+            wake_.wait_for(lock, kRedrawEvery, [this, waiting] { return closing_ || (resized_ && !waiting); });
         } else {
             wake_.wait(lock, [this] { return closing_ || !pending_.empty(); });
         }
         last = closing_;
+        // While the writer has not taken the last text (a terminal stopped, a slow reader), the lines wait
+        // here, up to kMaxPending; the last state is always handed over.
+        waiting = !last && !out_.drained();
+        if (waiting) continue;
         std::vector<std::string> lines;
         lines.swap(pending_);
         const std::size_t dropped = std::exchange(dropped_, 0);
+        const bool repaint = std::exchange(resized_, false);
         lock.unlock();
 
         std::string out;
         if (terminal_) {
-            out = draw(lines, dropped);
+            out = draw(lines, dropped, repaint);
         } else {
             for (const std::string& text : lines) out += text + "\n";
             if (dropped > 0) out += "(" + std::to_string(dropped) + " lines dropped)\n";
         }
-        // A reader that went away takes nothing more; the program says so at its end.
-        if (!out.empty() && !outputLost(fd_) && !writeAll(fd_, out)) noteOutputLost(fd_);
+        // A reader that went away takes nothing more (the writer notes it); the program says so at its end.
+        if (!out.empty()) out_.push(std::move(out));
         lock.lock();
     }
 }

@@ -1,8 +1,9 @@
 // The terminal side of a multi-port run. On a terminal: a header line with the station's totals and one line
 // per port, redrawn in place a few times a second and fitted to the terminal's width, with messages scrolling
 // above them; a change of the terminal's size repaints the screen whole. Elsewhere: plain lines, each
-// prefixed by its port, no carriage returns. Its own thread does all the writing, so no session's worker ever
-// waits for the terminal.
+// prefixed by its port, no carriage returns. Its own thread draws and hands the text to a writer of its own,
+// so no session's worker ever waits for the terminal, and a terminal that stops taking output (Ctrl-S) holds up
+// the end only for a bounded wait.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "station/output_queue.h"
 #include "station/port_view.h"
 
 class StationDisplay {
@@ -24,18 +26,23 @@ class StationDisplay {
     // `labels` and `views` by port, in the order given on the command line.
     StationDisplay(int fd, bool terminal, std::vector<std::string> labels, std::vector<ViewSource> views,
                    TotalsSource totals);
-    ~StationDisplay();  // the last state drawn, then ends
+    // The last state drawn; what a stopped terminal has not taken after OutputQueue's grace is dropped, and
+    // standard error says so.
+    ~StationDisplay();
     StationDisplay(const StationDisplay&) = delete;
     StationDisplay& operator=(const StationDisplay&) = delete;
 
     bool terminal() const { return terminal_; }
     // A line of its own for port `index`; several lines when `text` holds line breaks. Never blocks.
     void line(std::size_t index, const std::string& text);
+    // The terminal's size changed (SIGWINCH): the screen is repainted whole at once. The size is also looked
+    // at every redraw, for systems and callers without the signal.
+    void resized();
 
   private:
     void run();
     std::vector<std::string> block(int columns) const;
-    std::string draw(const std::vector<std::string>& lines, std::size_t dropped);
+    std::string draw(const std::vector<std::string>& lines, std::size_t dropped, bool repaint);
 
     const int fd_;
     const bool terminal_;
@@ -53,7 +60,9 @@ class StationDisplay {
     std::condition_variable wake_;
     std::vector<std::string> pending_;  // guarded by mutex_, with the fields below
     std::size_t dropped_ = 0;
+    bool resized_ = false;
     bool closing_ = false;
+    OutputQueue out_;
     std::thread thread_;
 };
 

@@ -2,6 +2,7 @@
 // receives, the exit code, and the records of --log and --events read back field by field.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 
@@ -271,18 +272,63 @@ TEST_F(Station, APortWithNoPhoneEndsIdleNotAborted) {
                  "failed_step=null|received=null");
 }
 
-// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike.
-class StopSignal : public Station, public ::testing::WithParamInterface<int> {};
+// A resize (SIGWINCH) repaints the station's screen whole at once, even when the size is back to what it was
+// by the next redraw: the terminal may have rewrapped its rows meanwhile.
+TEST_F(Station, AResizeRepaintsTheScreenWhole) {
+    int master[3], slave[3];
+    winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(::openpty(&master[k], &slave[k], nullptr, nullptr, &size), 0);
+    ports = {::ttyname(slave[1]), ::ttyname(slave[2])};  // no phone on either: the screen alone changes
+    ::close(slave[1]), ::close(slave[2]);
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}), dir,
+                   "exec 2>" + std::string(::ttyname(slave[0])) + ";");
+    std::string screen;
+    const auto readUntil = [&](const std::string& text) {
+        for (const auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;) {
+            pollfd fd{master[0], POLLIN, 0};
+            char buffer[4096];
+            const ssize_t n = ::poll(&fd, 1, 50) > 0 ? ::read(master[0], buffer, sizeof buffer) : 0;
+            if (n > 0) screen.append(buffer, static_cast<std::size_t>(n));
+            if (screen.find(text) != std::string::npos) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(readUntil("waiting")) << screen;
+    EXPECT_EQ(screen.find("\033[2J"), std::string::npos) << screen;
+    cli.signal(SIGWINCH);
+    EXPECT_TRUE(readUntil("\033[H\033[2J")) << screen;
+    cli.signal(SIGTERM);
+    EXPECT_EQ(cli.finish(), 143);
+    for (int k = 0; k < 3; ++k) ::close(master[k]);
+    ::close(slave[0]);
+}
+
+// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike; and Ctrl-C while the display's
+// terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither the abort nor the end.
+struct Stop {
+    int signal;
+    bool terminalStopped;
+};
+class StopSignal : public Station, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
     startPhones(3, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames each
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs());
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const std::string onTerminal = GetParam().terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs(), dir, onTerminal);
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
-    std::this_thread::sleep_for(300ms);
+    if (GetParam().terminalStopped) {
+        ASSERT_EQ(::write(terminal, "\x13", 1), 1);
+    }
+    std::this_thread::sleep_for(1s);  // the display draws into the stopped terminal meanwhile
     std::vector<std::size_t> atSignal;
     for (const auto& sim : sims) atSignal.push_back(sim->bytesReceived());
-    cli.signal(GetParam());
-    EXPECT_EQ(cli.finish(), 128 + GetParam()) << cli.err;
+    cli.signal(GetParam().signal);
+    EXPECT_EQ(cli.finish(10s), 128 + GetParam().signal) << cli.err;
+    ::close(terminal);
     // What the ports had handed to the line before the signal still drains from the pseudo-terminal's 4 KB
     // buffer, and a busy machine may take a moment to deliver the signal; a port still streaming would add
     // 11.5 KB a second until the line is quiet (about 100 KB in all).
@@ -298,7 +344,8 @@ TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(IntAndHup, StopSignal, ::testing::Values(SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(IntHupAndStoppedTerminal, StopSignal,
+                         ::testing::Values(Stop{SIGINT, false}, Stop{SIGHUP, false}, Stop{SIGINT, true}));
 
 // A reader that goes away (`2>&1 | head -3`) costs no phone: every session goes on to its end and its record,
 // and the run exits with a code of its own.
