@@ -275,7 +275,8 @@ void StationDisplay::run() {
     std::unique_lock lock(mutex_);
     for (bool last = false, waiting = false; !last;) {
         if (terminal_ || waiting) {
-            wake_.wait_for(lock, kRedrawEvery, [this, waiting] { return closing_ || (resized_ && !waiting); });
+            wake_.wait_for(lock, kRedrawEvery,
+                           [this, waiting] { return closing_ || (resized_ && !waiting); });
         } else {
             wake_.wait(lock, [this] { return closing_ || !pending_.empty(); });
         }

@@ -2,8 +2,8 @@
 // per port, redrawn in place a few times a second and fitted to the terminal's width, with messages scrolling
 // above them; a change of the terminal's size repaints the screen whole. Elsewhere: plain lines, each
 // prefixed by its port, no carriage returns. Its own thread draws and hands the text to a writer of its own,
-// so no session's worker ever waits for the terminal, and a terminal that stops taking output (Ctrl-S) holds up
-// the end only for a bounded wait.
+// so no session's worker ever waits for the terminal, and a terminal that stops taking output (Ctrl-S) holds
+// up the end only for a bounded wait.
 #pragma once
 
 #include <condition_variable>
