@@ -1,3 +1,4 @@
+// Replacing a file atomically on POSIX: a temporary beside it, then rename.
 #include "cli/atomic_write.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Replacing a file atomically on Windows.
 #include <windows.h>
 
 #include <atomic>

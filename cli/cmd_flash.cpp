@@ -1,5 +1,5 @@
-// phone-updater-cli flash --port DEVICE [--port DEVICE]... [--repeat] [--log FILE] [--events] FILE: update
-// sessions through the terminal, one per port at a time.
+// phone-updater-cli flash --port DEVICE [--port DEVICE]... [--repeat] [--log FILE] [--events] [--trace FILE]
+// FILE: update sessions through the terminal, one per port at a time.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,14 +11,15 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
-#include "cli/output_queue.h"
 #include "cli/port_report.h"
 #include "cli/signal_abort.h"
-#include "cli/station.h"
-#include "cli/station_io.h"
 #include "cli/terminal_panel.h"
 #include "cli/usage.h"
 #include "serial/port_info.h"
+#include "serial/serial_link.h"
+#include "station/output_queue.h"
+#include "station/station.h"
+#include "station/station_io.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ struct FlashArgs {
     std::vector<std::string> ports;
     std::string file;
     std::string logPath;
+    std::string tracePath;
     bool repeat = false;
     bool events = false;
 };
@@ -34,9 +36,8 @@ struct FlashArgs {
 // find it held by each other.
 bool sameDevice(const std::string& a, const std::string& b) {
     const auto device = [](const std::string& port) {
-        const bool com = port.size() == 4 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
-                         (port[2] | 0x20) == 'm' && port[3] >= '1' && port[3] <= '4';
-        return com ? defaultPortPath(port[3]) : port;
+        const PortTarget target = PortTarget::parse(port);
+        return target.digit ? defaultPortPath(target.digit) : target.path;
     };
     // Devices are compared by the path every link leads to (a device node has no identity the standard
     // library would compare).
@@ -67,6 +68,10 @@ std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
         out.logPath = parsed.options.at("--log");
         if (out.logPath.empty()) return "--log needs a FILE";
     }
+    if (parsed.has("--trace")) {
+        out.tracePath = parsed.options.at("--trace");
+        if (out.tracePath.empty()) return "--trace needs a FILE";
+    }
     out.repeat = parsed.has("--repeat");
     out.events = parsed.has("--events");
     return {};
@@ -76,7 +81,7 @@ std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
 
 int runFlash(const CommandArgs& args) {
     FlashArgs flash;
-    const ParsedArgs parsed = parseArgs(args, {"--repeat", "--events"}, {"--port", "--log"});
+    const ParsedArgs parsed = parseArgs(args, {"--repeat", "--events"}, {"--port", "--log", "--trace"});
     if (parsed.help) {
         printHelp(stdout);
         return kExitOk;
@@ -119,9 +124,19 @@ int runFlash(const CommandArgs& args) {
             return kExitCannotCreate;
         }
     }
+    if (!flash.tracePath.empty()) {
+        std::string why;
+        options.traceFd = openReplacing(flash.tracePath, why);
+        if (options.traceFd < 0) {
+            std::fprintf(stderr, "phone-updater-cli: cannot write %s: %s\n", flash.tracePath.c_str(), why.c_str());
+            closeFile(options.logFd);
+            return kExitCannotCreate;
+        }
+    }
+
     // One port, once: the lines of a lone update, as they have always been.
     std::optional<TerminalPanel> classic;
-    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(kStderrFd, stderrIsTerminal(), '1');
+    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(kStderrFd, stderrIsTerminal());
     if (!chosen.empty()) {
         if (classic)
             classic->note(chosen);
@@ -135,14 +150,17 @@ int runFlash(const CommandArgs& args) {
         Station station(loaded.read.image, {flash.file, loaded.read.summary}, options,
                         classic ? &*classic : nullptr);
         interrupts.setHandler([&station](int signal) { station.stop(signal); });
+        interrupts.setResizeHandler([&station] { station.terminalResized(); });
         // One taken before the handler found nothing to stop: no session starts now.
         if (interrupts.caught()) station.stop(interrupts.caught());
         station.run();
         interrupts.setHandler({});
+        interrupts.setResizeHandler({});
         code = station.exitCode();
         recorded = station.recordsWritten();
     }
     closeFile(options.logFd);
+    closeFile(options.traceFd);
     // The lone session's lines, unless the terminal stopped taking them (they are dropped then).
     if (classic) classic->finish();
     if (!recorded) {

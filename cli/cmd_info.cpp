@@ -6,7 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/json_text.h"
+#include "station/json_text.h"
 #include "cli/load_image.h"
 #include "cli/usage.h"
 #include "image/display_text.h"

@@ -5,7 +5,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/json_text.h"
+#include "station/json_text.h"
 #include "cli/port_report.h"
 #include "cli/usage.h"
 

@@ -1,3 +1,4 @@
+// Splitting a command's arguments into flags, valued options and operands.
 #include "cli/command_line.h"
 
 #include <algorithm>

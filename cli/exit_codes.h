@@ -14,7 +14,7 @@ inline constexpr int kExitFlashBadImage = 65;    // EX_DATAERR: unrecognized or 
 inline constexpr int kExitFlashCannotOpen = 66;  // EX_NOINPUT: "Unable to open flash image"
 inline constexpr int kExitUsage = 64;            // bad command line (every command)
 inline constexpr int kExitNoPort = 69;  // no single USB serial device for --port auto; no port listing here
-inline constexpr int kExitCannotCreate = 73;  // flash --log FILE cannot be opened for appending
+inline constexpr int kExitCannotCreate = 73;  // flash --log FILE cannot be opened for appending, or --trace FILE cannot be written
 inline constexpr int kExitRecordsLost =
     74;  // flash: every session succeeded but a record could not be written
 // flash: every session succeeded and every record was written, but the standard error (its reader gone)

@@ -1,3 +1,4 @@
+// Reading the image file named on the command line, with the texts of its failures.
 #include "cli/load_image.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Large-page advice for a big file buffer, where the system has it.
 #include "cli/memory_hint.h"
 
 #if __has_include(<sys/mman.h>)

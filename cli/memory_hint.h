@@ -1,3 +1,4 @@
+// Large-page advice for the buffer a big image file is read into.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,10 @@
+// What `ports` prints (text and JSON) and which device --port auto picks.
 #include "cli/port_report.h"
 
 #include <algorithm>
 
-#include "cli/json_text.h"
 #include "image/module_name.h"
+#include "station/json_text.h"
 
 namespace {
 

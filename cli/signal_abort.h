@@ -24,6 +24,9 @@ class SignalAbort {
     void setHandler(std::function<void(int signal)> handler);
     // The platform part's report of one interrupt, from its thread.
     void deliver(int signal);
+    // Runs on the same thread when the terminal's size changes (SIGWINCH on POSIX; Windows sends nothing).
+    void setResizeHandler(std::function<void()> handler);
+    void deliverResize();
 
     struct Impl;
 
@@ -31,6 +34,7 @@ class SignalAbort {
     std::atomic<int> caught_{0};
     std::mutex handlerMutex_;
     std::function<void(int)> handler_;
+    std::function<void()> resizeHandler_;
     std::unique_ptr<Impl> impl_;  // last: its thread stops before the handler goes
 };
 

@@ -1,3 +1,4 @@
+// Interrupts on POSIX: SIGINT, SIGTERM and SIGHUP (and SIGWINCH) taken by a thread of their own with sigwait.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -7,8 +8,9 @@
 
 #include "cli/signal_abort.h"
 
-// SIGINT, SIGTERM and SIGHUP are taken by a thread with sigwait, so no code runs inside a signal handler.
-// SIGUSR2 only wakes that thread for its end; sent from elsewhere it is swallowed.
+// SIGINT, SIGTERM and SIGHUP are taken by a thread with sigwait, so no code runs inside a signal handler;
+// SIGWINCH too, for the resize handler. SIGUSR2 only wakes that thread for its end; sent from elsewhere it is
+// swallowed.
 struct SignalAbort::Impl {
     explicit Impl(SignalAbort& owner) {
         sigemptyset(&set);
@@ -18,13 +20,16 @@ struct SignalAbort::Impl {
         // was started to outlive it (nohup leaves SIGHUP ignored).
         struct sigaction hangup {};
         if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) sigaddset(&set, SIGHUP);
+        sigaddset(&set, SIGWINCH);
         sigaddset(&set, SIGUSR2);
         pthread_sigmask(SIG_BLOCK, &set, &previous);
         thread = std::thread([this, &owner] {
             for (;;) {
                 int signal = 0;
                 if (sigwait(&set, &signal) != 0) continue;
-                if (signal != SIGUSR2)
+                if (signal == SIGWINCH)
+                    owner.deliverResize();
+                else if (signal != SIGUSR2)
                     owner.deliver(signal);
                 else if (closing)
                     return;

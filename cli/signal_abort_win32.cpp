@@ -1,3 +1,4 @@
+// Interrupts on Windows: console control events taken by a thread of their own.
 #include <windows.h>
 
 #include <atomic>

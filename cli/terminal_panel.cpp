@@ -1,4 +1,7 @@
-#include "terminal_panel.h"
+// A lone update on the terminal: lines on stderr as the session reports them, and a progress bar.
+#include "cli/terminal_panel.h"
+
+#include "station/terminal_text.h"
 
 #include <algorithm>
 
@@ -8,28 +11,8 @@ constexpr int kBarWidth = 40;
 constexpr std::size_t kMaxQueued = 10'000;
 }  // namespace
 
-const char* terminalFieldLabel(int control) {
-    switch (control) {
-        case IDC_PHONE:
-            return "Phone";
-        case IDC_IMEI:
-            return "IMEI";
-        case IDC_LINKSTATE:
-            return "Link";
-        case IDC_LOADER:
-            return "Loader";
-        default:
-            return nullptr;
-    }
-}
-
-std::string trimmedField(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
-}
-
-TerminalPanel::TerminalPanel(int fd, bool drawProgress, char portDigit)
-    : drawProgress_(drawProgress), portDigit_(portDigit), out_(fd, kMaxQueued, [](std::size_t count) {
+TerminalPanel::TerminalPanel(int fd, bool drawProgress)
+    : drawProgress_(drawProgress), out_(fd, kMaxQueued, [](std::size_t count) {
           return "(" + std::to_string(count) + " lines dropped)\n";
       }) {}
 

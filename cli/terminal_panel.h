@@ -8,17 +8,12 @@
 #include <mutex>
 #include <string>
 
-#include "cli/output_queue.h"
-#include "session/panel.h"
+#include "station/output_queue.h"
+#include "station/station_port.h"
 
-// The fields a terminal user wants to follow, with the label each line gets; null for the others.
-const char* terminalFieldLabel(int control);
-// Field texts start with a space where the window pads them; a line does not need it.
-std::string trimmedField(const std::string& text);
-
-class TerminalPanel final : public Panel {
+class TerminalPanel final : public LonePanel {
   public:
-    TerminalPanel(int fd, bool drawProgress, char portDigit);
+    TerminalPanel(int fd, bool drawProgress);
 
     void setStatus(const std::string& text) override;
     void setFieldText(int control, const std::string& text) override;
@@ -27,13 +22,14 @@ class TerminalPanel final : public Panel {
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    char selectedPortDigit() override { return portDigit_; }
+    // The session is given its port; it never asks the panel.
+    char selectedPortDigit() override { return 0; }
     void setControlEnabled(int, bool) override {}
     void setControlVisible(int, bool) override {}
     void redrawPanel() override {}
 
     // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
-    void note(const std::string& line);
+    void note(const std::string& line) override;
     // Writes what is queued (see OutputQueue::finish); false when not all of it could be written.
     bool finish();
 
@@ -44,7 +40,6 @@ class TerminalPanel final : public Panel {
 
     std::mutex mutex_;
     const bool drawProgress_;
-    const char portDigit_;
     std::map<int, std::string> fields_;
     std::uint32_t range_ = 0;
     std::uint32_t position_ = 0;

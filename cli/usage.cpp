@@ -1,3 +1,4 @@
+// The help text and the usage error.
 #include "cli/usage.h"
 
 #include "cli/exit_codes.h"

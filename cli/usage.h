@@ -1,3 +1,4 @@
+// The help text (--help) and the answer to a bad command line.
 #pragma once
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Byte helpers of the frame model: pattern search, frame checksums, hex pairs.
 #include "image/byte_ops.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Telling SBIN, SHEX and EMMA apart from a file's first bytes.
 #include "image/byte_ops.h"
 #include "image/readers.h"
 

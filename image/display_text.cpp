@@ -1,3 +1,4 @@
+// Image and file texts as one safe line: control bytes replaced by visible stand-ins.
 #include "image/display_text.h"
 
 #include "image/module_name.h"

@@ -1,3 +1,4 @@
+// The EMMA reader: a header, then XOR-masked binary records.
 #include "image/byte_ops.h"
 #include "image/read_image.h"
 #include "image/readers.h"

@@ -1,3 +1,4 @@
+// The in-memory image and its summary.
 #include "image/flash_image.h"
 
 const char* formatName(ImageFormat format) {

@@ -1,3 +1,4 @@
+// The module name, format name and version as info and the window show them.
 #include "image/module_name.h"
 
 #include <cstdint>

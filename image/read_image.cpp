@@ -1,3 +1,4 @@
+// readImage: detect the format, run its reader, summarise the result.
 #include "image/read_image.h"
 
 #include <algorithm>

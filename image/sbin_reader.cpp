@@ -1,3 +1,4 @@
+// The SBIN reader: binary S-records back to back, taken as they stand.
 #include "image/byte_ops.h"
 #include "image/readers.h"
 

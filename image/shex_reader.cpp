@@ -1,3 +1,4 @@
+// The SHEX reader: Motorola S-record text converted in place into binary frames.
 #include <cstring>
 
 #include "image/byte_ops.h"

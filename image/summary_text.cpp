@@ -1,3 +1,4 @@
+// The texts of an image's summary (size, frames, checksum result).
 #include "image/summary_text.h"
 
 #include "image/display_text.h"

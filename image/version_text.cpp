@@ -1,3 +1,4 @@
+// Finding the version mark (the first CXC) near the start of an image.
 #include "image/byte_ops.h"
 #include "image/read_image.h"
 #include "image/readers.h"

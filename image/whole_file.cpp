@@ -1,3 +1,4 @@
+// Reading a whole file into memory.
 #include "image/whole_file.h"
 
 #include <cerrno>

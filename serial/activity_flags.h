@@ -1,4 +1,5 @@
-// Raised by the serial link on every reply read and block written; lowered by the window's lights.
+// Raised by a serial link on every reply read and block written; lowered by the window's lights. Each link
+// has its own (SerialLink::activity()).
 #pragma once
 
 #include <atomic>
@@ -7,6 +8,3 @@ struct ActivityFlags {
     std::atomic<bool> rxSeen{false};
     std::atomic<bool> txSeen{false};
 };
-
-// One per process: there is only ever one port open at a time.
-extern ActivityFlags activityFlags;

@@ -53,10 +53,13 @@ struct SerialLink::Backend {
     PortResolver resolver = defaultPortPath;
     ReadRule rule;
     ReplyBuffer reply;
-    char portDigit = '1';
+    PortTarget target = PortTarget::com('1');
+    LinkObserver* observer = nullptr;
+    ActivityFlags activity;
     std::atomic<bool> interrupted{false};
     bool lost = false;
     std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint64_t> read{0};
     // Held by open and write from their check of `interrupted` until the device call is done, and taken by
     // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line. Recursive: a
     // scripted line presses Abort from inside the write it is playing.

@@ -3,10 +3,14 @@
 
 #include <cerrno>
 
-#include "serial/activity_flags.h"
 #include "serial/port_backend.h"
 
-ActivityFlags activityFlags;
+PortTarget PortTarget::parse(const std::string& text) {
+    if (text.size() == 4 && (text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' && (text[2] | 0x20) == 'm' &&
+        text[3] >= '1' && text[3] <= '4')
+        return com(text[3]);
+    return device(text);
+}
 
 const char* openErrorText(OpenError error) {
     switch (error) {
@@ -38,6 +42,10 @@ void SerialLink::setPortResolver(PortResolver resolver) {
     backend_->resolver = resolver ? std::move(resolver) : PortResolver(defaultPortPath);
 }
 
+void SerialLink::setObserver(LinkObserver* observer) {
+    backend_->observer = observer;
+}
+
 void SerialLink::setReadRule(ReadRule rule) {
     backend_->rule = rule;
 }
@@ -47,13 +55,17 @@ ReadRule SerialLink::readRule() const {
 }
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
-    return openPort(portDigit, speed, false);
+    return openPort(PortTarget::com(portDigit), speed, false);
 }
 
-bool SerialLink::openPort(char portDigit, std::uint32_t speed, bool reopen) {
+bool SerialLink::open(const PortTarget& target, std::uint32_t speed) {
+    return openPort(target, speed, false);
+}
+
+bool SerialLink::openPort(const PortTarget& target, std::uint32_t speed, bool reopen) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
-    b.portDigit = portDigit;
+    if (&target != &b.target) b.target = target;
     b.lost = false;
     close();
     PortOpenResult result;
@@ -61,9 +73,10 @@ bool SerialLink::openPort(char portDigit, std::uint32_t speed, bool reopen) {
         // An aborted session must not touch the line again, nor even ask which device a digit names.
         result = {OpenError::Other, EINTR};
     } else {
-        b.lastPath = b.resolver(portDigit);
+        b.lastPath = b.target.digit ? b.resolver(b.target.digit) : b.target.path;
         result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed, reopen)
                                                     : PortOpenResult{OpenError::Settings, EINVAL};
+        if (b.observer) b.observer->opened(b.lastPath, speed, result.error);
     }
     b.lastError = result.error;
     b.lastErrno = result.errorNumber;
@@ -71,12 +84,14 @@ bool SerialLink::openPort(char portDigit, std::uint32_t speed, bool reopen) {
 }
 
 bool SerialLink::reopen(std::uint32_t speed) {
-    openPort(backend_->portDigit, speed, true);
+    openPort(backend_->target, speed, true);
     return true;
 }
 
 void SerialLink::close() {
-    serial_port::close(*backend_->port, backend_->interrupted);
+    Backend& b = *backend_;
+    if (b.observer && serial_port::isOpen(*b.port)) b.observer->closed();
+    serial_port::close(*b.port, b.interrupted);
 }
 
 bool SerialLink::isOpen() const {
@@ -91,9 +106,11 @@ bool SerialLink::write(const std::uint8_t* bytes, std::size_t count) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     if (b.interrupted || !isOpen()) return false;
-    if (!serial_port::write(*b.port, bytes, count)) return false;
+    const bool ok = serial_port::write(*b.port, bytes, count);
+    if (b.observer) b.observer->wrote(bytes, count, ok);
+    if (!ok) return false;
     b.written.fetch_add(count, std::memory_order_relaxed);
-    activityFlags.txSeen = true;
+    b.activity.txSeen = true;
     return true;
 }
 
@@ -111,6 +128,10 @@ bool SerialLink::readReply() {
         std::size_t received = 0;
         const WindowResult result = serial_port::readWindow(*b.port, b.reply.bytes.data(),
                                                             b.reply.bytes.size(), b.rule.windowMs, received);
+        if (received > 0) {
+            b.read.fetch_add(received, std::memory_order_relaxed);
+            if (b.observer) b.observer->received(b.reply.bytes.data(), received);
+        }
         if (result == WindowResult::Interrupted) {
             b.reply = ReplyBuffer{};
             return false;
@@ -118,7 +139,7 @@ bool SerialLink::readReply() {
         if (received > 0) {
             serial_port::purgeInput(*b.port);  // anything after the reply's window is stale
             b.reply.count = received;
-            activityFlags.rxSeen = true;
+            b.activity.rxSeen = true;
             return true;
         }
         // An empty window leaves the input alone: what came as it closed (still on its way through a USB
@@ -142,6 +163,12 @@ const ReplyBuffer& SerialLink::reply() const {
 }
 std::uint64_t SerialLink::bytesWritten() const {
     return backend_->written.load(std::memory_order_relaxed);
+}
+std::uint64_t SerialLink::bytesRead() const {
+    return backend_->read.load(std::memory_order_relaxed);
+}
+ActivityFlags& SerialLink::activity() {
+    return backend_->activity;
 }
 OpenError SerialLink::lastOpenError() const {
     return backend_->lastError;

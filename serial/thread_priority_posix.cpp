@@ -1,3 +1,4 @@
+// Raising the calling thread's priority on POSIX.
 #include <sys/resource.h>
 #include <unistd.h>
 

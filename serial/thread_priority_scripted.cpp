@@ -1,3 +1,4 @@
+// The scripted line's priority raise: nothing to raise in tests and fuzzing.
 #include "serial/thread_priority.h"
 
 // A scripted line has no timing to keep: its sessions (thousands of them under a fuzzer) run at the priority

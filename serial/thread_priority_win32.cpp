@@ -1,3 +1,4 @@
+// Raising the calling thread's priority on Windows.
 #include <windows.h>
 
 #include "serial/thread_priority.h"

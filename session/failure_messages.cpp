@@ -1,3 +1,4 @@
+// The message text of each failure code.
 #include "session_control.h"
 
 const char* failureMessage(int code) {

@@ -1,3 +1,4 @@
+// Locating the two built-in loader payloads.
 #include "payloads.h"
 
 #include "resources/loader_payloads.h"

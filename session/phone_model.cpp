@@ -1,3 +1,4 @@
+// The two phone models: power-on byte, texts, IMEI request and image limit.
 #include "phone_model.h"
 
 #include "session_constants.h"

@@ -1,3 +1,4 @@
+// Starting, aborting and ending sessions: the worker thread and what it shares with the panel's thread.
 #include "session_control.h"
 
 #include <condition_variable>
@@ -117,7 +118,7 @@ void SessionControl::updatePressed(const FlashImage& image) {
         startSession(image);
 }
 
-void SessionControl::startSession(const FlashImage& image) {
+void SessionControl::startSession(const FlashImage& image, std::optional<PortTarget> port) {
     Impl& d = *impl_;
     std::lock_guard guard(d.control);
     if (d.state.sessionRunning) return;
@@ -132,6 +133,7 @@ void SessionControl::startSession(const FlashImage& image) {
     d.panel.redrawPanel();
     d.state.sessionRunning = true;
     d.state.abortHintArmed = false;
+    d.state.framesSent = 0;
 
     auto sync = std::make_shared<SessionSync>();
     {
@@ -140,12 +142,12 @@ void SessionControl::startSession(const FlashImage& image) {
         d.reporting = sync;
     }
     d.current.sync = sync;
-    d.current.thread = std::thread([&d, sync, &image] {
+    d.current.thread = std::thread([&d, sync, &image, port = std::move(port)] {
         // Time-critical: the frame stream has no pacing but the line's, so it must not wait for the CPU.
         raiseThreadPriority();
         WorkerPanel panel(d.panel, d.executor, sync);
-        SessionContext ctx{
-            panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected, d.beforeErase};
+        SessionContext ctx{panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected,
+                           d.beforeErase, port};
         const int code = runUpdateSession(ctx);
         {
             std::lock_guard lock(sync->mutex);
@@ -202,5 +204,12 @@ int SessionControl::waitForEnd() {
     Impl& d = *impl_;
     std::unique_lock lock(d.endMutex);
     d.endChanged.wait(lock, [&] { return d.finished; });
+    return d.result;
+}
+
+std::optional<int> SessionControl::waitForEnd(std::chrono::milliseconds timeout) {
+    Impl& d = *impl_;
+    std::unique_lock lock(d.endMutex);
+    if (!d.endChanged.wait_for(lock, timeout, [&] { return d.finished; })) return std::nullopt;
     return d.result;
 }

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,9 @@ struct SessionState {
     std::atomic<bool> clockRunning{false};
     std::atomic<bool> abortHintArmed{false};
     std::atomic<bool> failureHintWanted{false};
+    // Frames of the latest session whose write the line took, counted as each write returns: unlike the
+    // panel's count, whose update an abort may drop, it always agrees with the link's bytes.
+    std::atomic<std::int64_t> framesSent{0};
 };
 
 enum FailureCode : int {
@@ -72,8 +77,9 @@ class SessionControl {
     void updatePressed(const FlashImage& image);
     // Does nothing while sessionRunning is up. The worker reads `image` until its idle reset: the image must
     // outlive that (it is never changed). A session whose idle reset is done may still be showing its last
-    // message: it ends on its own, beside the new one.
-    void startSession(const FlashImage& image);
+    // message: it ends on its own, beside the new one. `port` is where the phone is; without one the worker
+    // asks the panel for its selected COM port (the window's way).
+    void startSession(const FlashImage& image, std::optional<PortTarget> port = std::nullopt);
     // Panel's thread; does nothing unless sessionRunning is up. Returns when the worker has stopped and the
     // port is closed; nothing is written after it is called. Shows the battery hint if the phone was
     // detected in this session, then the idle reset.
@@ -86,6 +92,8 @@ class SessionControl {
     // Blocks until the latest session's worker has ended; its result (0, a FailureCode, kSessionAborted,
     // kSessionHeld).
     int waitForEnd();
+    // The same, waiting at most `timeout`: no value when the worker is still running then.
+    std::optional<int> waitForEnd(std::chrono::milliseconds timeout);
 
   private:
     struct Impl;

@@ -1,3 +1,4 @@
+// The conversation with the phone, step by step, and the endings it shares with session control.
 #include "update_session.h"
 
 #include <algorithm>
@@ -190,6 +191,7 @@ int Conversation::streamImage() {
     for (std::int32_t k = 1; k <= image.frameCount; ++k) {
         const std::size_t length = Frame::length(bytes + at);
         if (!send(bytes + at, length)) return fail(kTransmitError);
+        ctx_.state.framesSent = k;
         field(IDC_FRAMESSENT, std::to_string(k));
         ctx_.panel.progressStep();
         at += length;
@@ -220,10 +222,14 @@ int Conversation::run() {
     if (!imageStreamable(ctx_.image)) return fail(kUnusableImage);
 
     if (aborted()) return kSessionAborted;
-    // No digit means the call was dropped by an abort: no port is chosen, so none is opened.
-    const char portDigit = ctx_.panel.selectedPortDigit();
-    if (portDigit == 0) return fail(kPortBusy);
-    if (!ctx_.link.open(portDigit, kSlowSpeed)) return fail(kPortBusy);
+    if (ctx_.port) {
+        if (!ctx_.link.open(*ctx_.port, kSlowSpeed)) return fail(kPortBusy);
+    } else {
+        // No digit means the call was dropped by an abort: no port is chosen, so none is opened.
+        const char portDigit = ctx_.panel.selectedPortDigit();
+        if (portDigit == 0) return fail(kPortBusy);
+        if (!ctx_.link.open(portDigit, kSlowSpeed)) return fail(kPortBusy);
+    }
     field(IDC_LINKSTATE, kLinkSlow);
     status(kStatusPowerOn);
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "image/flash_image.h"
@@ -22,6 +23,8 @@ struct SessionContext {
     // Asked with the IMEI's 15 digits once they are read, before anything is erased; false holds the session
     // there (see BeforeErase). Empty: the session goes on as always.
     BeforeErase beforeErase = {};
+    // Where the phone is; without one, the panel's selected COM port (selectedPortDigit).
+    std::optional<PortTarget> port = {};
 };
 
 // Steps 1-16 of an update. Returns 0 after success, the FailureCode it failed with, kSessionAborted, or

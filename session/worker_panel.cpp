@@ -1,3 +1,4 @@
+// The worker's view of the panel: direct, or posted to the panel's thread and waited for.
 #include "worker_panel.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The elapsed-time clock's counting and text.
 #include "ui/clock_counter.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The window program's command line: --help, --version and a FILE to load.
 #include "ui/command_line.h"
 
 WindowCommandLine parseWindowCommandLine(const std::vector<std::string>& words) {

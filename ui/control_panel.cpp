@@ -1,3 +1,4 @@
+// The control panel: its controls, the panel operations, the lights, clock and icon timers.
 #include "ui/control_panel.h"
 
 #include <QAbstractButton>
@@ -324,8 +325,8 @@ void ControlPanel::clockTick() {
 
 void ControlPanel::lightsTick() {
     // Each raising of a flag lights its light for exactly one tick.
-    const bool receive = activityFlags.rxSeen.exchange(false);
-    const bool send = activityFlags.txSeen.exchange(false);
+    const bool receive = activity_ != nullptr && activity_->rxSeen.exchange(false);
+    const bool send = activity_ != nullptr && activity_->txSeen.exchange(false);
     if (receive != receiveLit_) {
         receiveLit_ = receive;
         repaintLight(kReceiveLightX, kReceiveLightY);

@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "serial/activity_flags.h"
 #include "serial/port_info.h"
 #include "session/panel.h"
 #include "ui/clock_counter.h"
@@ -74,10 +75,14 @@ class ControlPanel : public QWidget, public Panel {
 
     // The flag the clock follows (the session's clockRunning); the clock stays stopped without one.
     void setClockSource(const std::atomic<bool>* clockRunning) { clockRunning_ = clockRunning; }
-    // The flag that keeps the lights ticking (the session's sessionRunning). Only an open port raises the
-    // activity flags, so between sessions the lights timer stops itself once both lights are off, and
-    // startLights() wakes it when a session starts: an idle window does not wake 100 times a second.
-    void setLightsSource(const std::atomic<bool>* sessionRunning) { sessionRunning_ = sessionRunning; }
+    // The flags the lights show (the session link's own) and the flag that keeps them ticking (the session's
+    // sessionRunning). Only an open port raises the activity flags, so between sessions the lights timer
+    // stops itself once both lights are off, and startLights() wakes it when a session starts: an idle window
+    // does not wake 100 times a second.
+    void setLightsSource(ActivityFlags* activity, const std::atomic<bool>* sessionRunning) {
+        activity_ = activity;
+        sessionRunning_ = sessionRunning;
+    }
     void startLights();
     bool lightsTimerActive() const { return lightsTimer_.isActive(); }
 
@@ -132,6 +137,7 @@ class ControlPanel : public QWidget, public Panel {
     ClockCounter clock_;
     const std::atomic<bool>* clockRunning_ = nullptr;
     const std::atomic<bool>* sessionRunning_ = nullptr;
+    ActivityFlags* activity_ = nullptr;
     std::uint32_t progressRange_ = 100;
     std::uint32_t progressPosition_ = 0;
     bool aboutShown_ = false;

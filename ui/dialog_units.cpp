@@ -1,3 +1,4 @@
+// Dialog units to pixels, and the window's place on the screen.
 #include "ui/dialog_units.h"
 
 int dialogUnitsToPixelsX(int units) {

@@ -1,3 +1,4 @@
+// The Load SW command's steps, free of any toolkit.
 #include "ui/load_command.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Load SW in the Qt window: the file dialog and the panel fields.
 #include "ui/load_software.h"
 
 #include <QFile>

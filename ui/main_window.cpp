@@ -1,3 +1,4 @@
+// The main window: the panel, the held image and the session control its buttons drive.
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
@@ -23,7 +24,7 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window) {
         QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
     });
     panel_->setClockSource(&session_->state().clockRunning);
-    panel_->setLightsSource(&session_->state().sessionRunning);
+    panel_->setLightsSource(&session_->link().activity(), &session_->state().sessionRunning);
     // Read while the worker waits for its "Port is busy" box: the link holds that open's error and path.
     panel_->setPortFailureFunction([this] {
         const SerialLink& link = session_->link();

@@ -1,3 +1,4 @@
+// The panel's fonts: the dialog face and the fixed-pitch face of the value fields.
 #include "ui/panel_fonts.h"
 
 #include <QStringList>

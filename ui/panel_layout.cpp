@@ -1,3 +1,4 @@
+// The panel's controls, their places and sizes in dialog units.
 #include "ui/panel_layout.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The Win32 control panel: the dialog, its panel operations and its three timers.
 #include "win32/control_panel.h"
 
 #include <commctrl.h>
@@ -120,8 +121,9 @@ void clockTick() {
 
 void lightsTick() {
     HDC panel = GetDC(ui.panel);
-    const int receive = activityFlags.rxSeen.exchange(false) ? kReceiveCell : kOffCell;
-    const int send = activityFlags.txSeen.exchange(false) ? kSendCell : kOffCell;
+    ActivityFlags& activity = ui.session->link().activity();
+    const int receive = activity.rxSeen.exchange(false) ? kReceiveCell : kOffCell;
+    const int send = activity.txSeen.exchange(false) ? kSendCell : kOffCell;
     BitBlt(panel, kLightX, kReceiveLightY, kLightSize, kLightSize, ui.lights, receive, 0, SRCCOPY);
     BitBlt(panel, kLightX, kSendLightY, kLightSize, kLightSize, ui.lights, send, 0, SRCCOPY);
     ReleaseDC(ui.panel, panel);

@@ -1,3 +1,4 @@
+// The Win32 open-file dialog for Load SW.
 #include "win32/open_file.h"
 
 #include <commdlg.h>

@@ -1,3 +1,4 @@
+// The worker's panel calls carried to the user-interface thread with SendMessage.
 #include "win32/ui_thread_calls.h"
 
 UiExecutor UiThreadCalls::executor() {

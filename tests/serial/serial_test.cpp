@@ -131,9 +131,11 @@ TEST_F(Serial, AWakeUpNobodyAskedForNeitherEndsAWindowNorCostsTheReply) {
 }
 
 TEST_F(Serial, FlagsInterruptAndAVanishedLine) {
+    ActivityFlags& activityFlags = link.activity();
     activityFlags.txSeen = activityFlags.rxSeen = false;
     const std::uint8_t block[] = {'0', 'B', 0x00, 0x03, 0xFF};
     ASSERT_TRUE(link.write(block, sizeof block));
+    EXPECT_FALSE(SerialLink().activity().txSeen) << "another link's lights show this one's traffic";
     EXPECT_EQ(drain(), std::vector<std::uint8_t>(block, block + sizeof block));
     link.setReadRule({2, 20});
     EXPECT_EQ(reply(), "<none>");

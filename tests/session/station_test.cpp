@@ -1,54 +1,37 @@
 // phone-updater-cli flash over several simulated phones at once, and as a station (--repeat): what each phone
-// receives, the exit code, and the records of --log and --events read back field by field.
+// receives, the exit code, and the records of --log and --events read back field by field. The station's
+// terminal display: each port's line at 80 columns, and a whole station on a real pseudo-terminal of 80 x 24
+// read back as a screen after each event (--events).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include "station/station.h"
+#include "station/station_display.h"
 #include "tests/support/program_run.h"
+#include "tests/support/records.h"
 #include "tests/support/sample_image.h"
+#include "tests/support/screen.h"
 #include "tools/phone-sim/phone_sim.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
-using Record = std::map<std::string, std::string>;  // values as written; strings unquoted
-
 std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-Lines linesOf(const std::string& text, char separator = '\n') {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line, separator);) lines.push_back(line);
-    return lines;
-}
-
-// One flat JSON object, as the program writes it; empty when `line` is not one whole.
-Record parseRecord(const std::string& line) {
-    static const std::regex member(R"re("(\w+)": ("((?:[^"\\]|\\.)*)"|[-\w.]+)(, |\}$))re");
-    Record record;
-    std::smatch m;
-    if (line.rfind('{', 0) != 0) return {};
-    for (auto at = line.begin() + 1;
-         at < line.end() &&
-         std::regex_search(at, line.end(), m, member, std::regex_constants::match_continuous);
-         at += m.length()) {
-        record[m[1]] = m[3].matched ? m[3].str() : m[2].str();
-        if (m[4] == "}") return record;
-    }
-    return {};
 }
 
 // `pairs` is "key=value|key=value...".
@@ -97,12 +80,12 @@ class Station : public ::testing::Test {
             // leaves a session waiting for a second (two cores, several tests with several phones each).
             o.eraseTime = 2000ms;
             o.imei = imeiOf(k);
+            if (tune) tune(k, o);
             std::string error;
             ASSERT_TRUE(setExpectedImage(o, image, error)) << error;
-            if (tune) tune(k, o);
             sims.push_back(std::make_unique<PhoneSim>(o));
             ASSERT_TRUE(sims.back()->start(error)) << error;
-            ports.push_back(sims.back()->slavePath());
+            ports.push_back(o.linkPath.empty() ? sims.back()->slavePath() : o.linkPath);
         }
     }
     Lines flashArgs(Lines extra = {}) const {
@@ -121,7 +104,7 @@ class Station : public ::testing::Test {
     static Record recordFor(const std::vector<Record>& records, const std::string& port) {
         for (const Record& r : records)
             if (r.count("port") && r.at("port") == port) {
-                EXPECT_EQ(r.size(), 22u);
+                EXPECT_EQ(r.size(), 24u);
                 return r;
             }
         ADD_FAILURE() << "no record for " << port;
@@ -201,52 +184,81 @@ TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
 
 INSTANTIATE_TEST_SUITE_P(TwoAndFour, SeveralPhones, ::testing::Values(2, 4));
 
-// A fault on the middle one of three phones ends its session only; the run exits with its code.
-struct PortFault {
-    const char* name;
-    void (*apply)(PhoneSimOptions&);
-    int code;
-};
-
-class OneFaultyPhone : public Station, public ::testing::WithParamInterface<PortFault> {};
-
-TEST_P(OneFaultyPhone, EndsOnlyItsOwnSession) {
-    startPhones(3, [](int k, PhoneSimOptions& o) {
-        if (k == 2) GetParam().apply(o);
+// A wrong reply at each step that checks one, on a port of its own: the end record names the step and the
+// bytes that came instead, and the trace shows them arrive. Each fault ends its own session only: a phone
+// with no fault succeeds, and the run exits with the first failure's code.
+TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
+    struct Fault {
+        SimStep step;
+        const char* failedStep;
+        int code;
+    };
+    const Fault faults[] = {
+        {SimStep::LoadRequest, "boot-mode", 2},          {SimStep::BootParameters, "boot-mode", 2},
+        {SimStep::ZeroBlock, "boot-mode", 2},            {SimStep::SecondZeroBlock, "handshake", 2},
+        {SimStep::BootApplication, "boot-loader", 2},    {SimStep::WakeUp, "speed-change", 2},
+        {SimStep::ServiceLoadRequest, "service-loader", 2}, {SimStep::ServiceApplication, "service-loader", 2},
+        {SimStep::ServiceStart, "service-loader", 2},    {SimStep::Imei, "imei", 2},
+        {SimStep::Erase, "erase", 2},                    {SimStep::EraseDone, "erase", 2},
+        {SimStep::BlankCheck, "blank-check", 2},         {SimStep::StreamStart, "streaming", 2},
+        {SimStep::Frames, "streaming", 2},               {SimStep::FinalCheck, "final-check", 4},
+    };
+    useImage(sample::image(20));
+    const int faulty = static_cast<int>(std::size(faults));
+    startPhones(faulty + 1, [&](int k, PhoneSimOptions& o) {
+        if (k <= faulty) o.replyFaults[faults[k - 1].step] = ReplyFault::Wrong;
     });
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs());
-    EXPECT_EQ(cli.finish(), GetParam().code) << cli.err;
+    const std::string tracePath = dir + "/trace.txt";
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--trace", tracePath}));
+    EXPECT_EQ(cli.finish(), 2) << cli.err;
     const std::vector<Record> records = logRecords();
-    for (int k : {1, 3}) {
-        ASSERT_TRUE(sims[k - 1]->waitForEnd(5s));
-        EXPECT_EQ(sims[k - 1]->verdict().outcome, SimOutcome::Success) << sims[k - 1]->verdict().text();
-        EXPECT_EQ(recordFor(records, ports[k - 1]).at("result"), "success");
+    const std::string trace = readFile(tracePath);
+    for (std::size_t i = 0; i < std::size(faults); ++i) {
+        const std::string wrong = wrongReply(faults[i].step, PhoneKind::T1x, imeiOf(int(i) + 1));
+        std::string hex;
+        for (unsigned char c : wrong) {
+            char pair[4];
+            std::snprintf(pair, sizeof pair, hex.empty() ? "%02x" : " %02x", c);
+            hex += pair;
+        }
+        expectFields(recordFor(records, ports[i]), "result=failure|code=" + std::to_string(faults[i].code) +
+                                                       "|failed_step=" + faults[i].failedStep + "|received=" + hex);
+        EXPECT_NE(trace.find(" " + ports[i] + " <- " + std::to_string(wrong.size()) + ": " + hex + "  |"),
+                  std::string::npos)
+            << stepName(faults[i].step);
     }
-    expectFields(recordFor(records, ports[1]), "result=failure|code=" + std::to_string(GetParam().code));
+    ASSERT_TRUE(sims[faulty]->waitForEnd(5s));
+    EXPECT_EQ(sims[faulty]->verdict().outcome, SimOutcome::Success) << sims[faulty]->verdict().text();
+    expectFields(recordFor(records, ports[faulty]), "result=success|failed_step=null|received=null");
+    // The frame stream is there, a line a frame.
+    EXPECT_NE(trace.find("(frame 20)"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, OneFaultyPhone,
-    ::testing::Values(
-        PortFault{"vanish", [](PhoneSimOptions& o) { o.vanishAfterFrames = 20; }, 5},
-        PortFault{"wrong_imei", [](PhoneSimOptions& o) { o.replyFaults[SimStep::Imei] = ReplyFault::Wrong; },
-                  2},
-        PortFault{"bad_check",
-                  [](PhoneSimOptions& o) { o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong; }, 4}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike.
-class StopSignal : public Station, public ::testing::WithParamInterface<int> {};
+// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike; and Ctrl-C while the display's
+// terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither the abort nor the end.
+struct Stop {
+    int signal;
+    bool terminalStopped;
+};
+class StopSignal : public Station, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
     startPhones(3, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames each
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs());
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const std::string onTerminal =
+        GetParam().terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs(), dir, onTerminal);
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
-    std::this_thread::sleep_for(300ms);
+    if (GetParam().terminalStopped) {
+        ASSERT_EQ(::write(terminal, "\x13", 1), 1);
+    }
+    std::this_thread::sleep_for(1s);  // the display draws into the stopped terminal meanwhile
     std::vector<std::size_t> atSignal;
     for (const auto& sim : sims) atSignal.push_back(sim->bytesReceived());
-    cli.signal(GetParam());
-    EXPECT_EQ(cli.finish(), 128 + GetParam()) << cli.err;
+    cli.signal(GetParam().signal);
+    EXPECT_EQ(cli.finish(10s), 128 + GetParam().signal) << cli.err;
+    ::close(terminal);
     // What the ports had handed to the line before the signal still drains from the pseudo-terminal's 4 KB
     // buffer, and a busy machine may take a moment to deliver the signal; a port still streaming would add
     // 11.5 KB a second until the line is quiet (about 100 KB in all).
@@ -262,7 +274,8 @@ TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(IntAndHup, StopSignal, ::testing::Values(SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(IntHupAndStoppedTerminal, StopSignal,
+                         ::testing::Values(Stop{SIGINT, false}, Stop{SIGHUP, false}, Stop{SIGINT, true}));
 
 // A reader that goes away (`2>&1 | head -3`) costs no phone: every session goes on to its end and its record,
 // and the run exits with a code of its own.
@@ -313,7 +326,8 @@ TEST_F(Station, ClosedStandardDescriptorsReachNeitherTheLineNorTheLog) {
     EXPECT_EQ(phone.finish(5s), 0);
 }
 
-TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnected) {
+// A killed run (SIGKILL, a power cut) leaves only whole records in the log.
+TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnectedAndAKilledRunsWholeRecords) {
     std::ofstream(logPath) << "{\"earlier\": true}\n";  // appended to, never replaced
     // The first phone restarts on the cable and announces itself again before the operator swaps it.
     startPhones(1, [](int, PhoneSimOptions& o) {
@@ -322,12 +336,14 @@ TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnected) {
     });
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}));
     ASSERT_TRUE(waitForLogLines(5)) << cli.err;
-    cli.signal(SIGTERM);
-    EXPECT_EQ(cli.finish(), 143) << cli.err;
+    cli.signal(SIGKILL);
+    cli.finish();
 
     const std::vector<Record> records = logRecords();
     ASSERT_GE(records.size(), 5u);
     EXPECT_EQ(records[0], (Record{{"earlier", "true"}}));
+    EXPECT_EQ(readFile(logPath).back(), '\n');
+    for (std::size_t i = 1; i < records.size(); ++i) EXPECT_EQ(records[i].size(), 24u) << i;
     const Lines results{"success", "same-phone", "success", "success"};
     for (std::size_t i = 0; i < results.size(); ++i) {
         expectFields(records[i + 1], "result=" + results[i] + "|imei=" + imeiOf(i == 0 ? 1 : int(i)));
@@ -344,21 +360,6 @@ TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnected) {
     EXPECT_EQ(*std::find_if(held, printed.end(),
                             [](const std::string& l) { return l.find("Power ON") != std::string::npos; }),
               ports[0] + ": Power ON the phone ...");
-}
-
-TEST_F(Station, AKilledRunLeavesOnlyWholeLines) {
-    useImage(sample::image(20));
-    startPhones(3, [](int k, PhoneSimOptions& o) {
-        o.repeat = true;
-        o.imeiCycle = {imeiOf(k), imeiOf(k + 3)};
-    });
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}));
-    ASSERT_TRUE(waitForLogLines(7)) << cli.err;
-    cli.signal(SIGKILL);
-    cli.finish();
-    const std::string log = readFile(logPath);
-    EXPECT_EQ(log.back(), '\n');
-    for (const std::string& line : linesOf(log)) EXPECT_EQ(parseRecord(line).size(), 22u) << line;
 }
 
 // A reader of --events that stops reading cannot keep the run from ending: once it has taken nothing for a
@@ -388,6 +389,317 @@ TEST_F(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortOpens) {
     EXPECT_EQ(cli.err,
               "phone-updater-cli: cannot append to " + dir + "/missing/log: No such file or directory\n");
     EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);
+}
+
+// Every state a port can show, with a long name: the essentials survive 80 columns.
+TEST(PortLine, KeepsItsEssentialsAt80Columns) {
+    PortView updating;
+    updating.state = PortActivity::Updating;
+    updating.step = "service-loader";
+    updating.imei = "490154203237518";
+    updating.range = 400;
+    updating.position = 399;
+    updating.elapsed = 6039s;  // 100:39
+    updating.last = {Outcome::Failure, "490154203237517", "Data transmit error encountered.\nCheck ..."};
+    const auto with = [&](PortActivity state, std::string detail = "") {
+        PortView v = updating;
+        v.state = state;
+        v.detail = std::move(detail);
+        return v;
+    };
+    const std::string name = shortPortName("/dev/serial/by-id/usb-Prolific_USB_serial_cable_A1B2-if00-port0");
+    EXPECT_EQ(name, "~-if00-port0");
+    const std::pair<PortView, std::string> rows[] = {
+        {updating, "service-loader"},
+        {with(PortActivity::Stalled), "STALLED"},
+        {with(PortActivity::Failed, "Wrong responce (at imei, got 31 32)"), "FAILED"},
+        {with(PortActivity::NoDevice, "no such device"), "no device"},
+        {with(PortActivity::SamePhone), "same phone"},
+        {with(PortActivity::Done), "done"},
+        {with(PortActivity::Waiting), "waiting"},
+    };
+    for (const auto& [view, state] : rows) {
+        const std::string line = portLine(name, view, 79);
+        EXPECT_LE(line.size(), 79u) << line;
+        for (const std::string& part : {name, state, std::string("490154203237518"), std::string("99%"),
+                                        std::string("100:39"), std::string("last:FAIL")})
+            EXPECT_NE(line.find(part), std::string::npos) << part << " missing from: " << line;
+    }
+    // Wider, the failure's text and the last phone come too.
+    const std::string wide = portLine(name, with(PortActivity::Failed, "Wrong responce (at imei)"), 200);
+    EXPECT_NE(wide.find("Wrong responce (at imei)  last phone 490154203237517: Data transmit error"),
+              std::string::npos)
+        << wide;
+    EXPECT_EQ(totalsLine({12, 1, 2, 3600s}, 16, 79),
+              "done 12  failed 1  same phone 2  12.0 phones/h  running 01:00:00  16 ports");
+}
+
+// A station of simulated phones, its display on a pseudo-terminal of 80 x 24: in-process (a short stall
+// time), or the program with its standard error there.
+class StationScreen : public Station {
+  protected:
+    void SetUp() override {
+        Station::SetUp();
+        winsize size{};
+        size.ws_col = 80;
+        size.ws_row = 24;
+        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        events = ends[0];
+        eventsWrite = ends[1];
+    }
+    void TearDown() override {
+        // The display and the events write until the end: keep reading them while the station stops.
+        std::atomic<bool> stopped{false};
+        std::thread drain([&] {
+            while (!stopped) readUntil([](const Record&) { return false; }, 1s);
+        });
+        if (station) station->stop(SIGTERM);
+        if (runner.joinable()) runner.join();
+        station.reset();
+        stopped = true;
+        drain.join();
+        for (int fd : {master, slave, events, eventsWrite}) ::close(fd);
+    }
+    void startStation() {
+        StationOptions o;
+        o.ports = ports;
+        o.repeat = o.events = true;
+        o.eventsFd = eventsWrite;
+        o.displayFd = slave;
+        o.stallAfter = 4s;
+        station = std::make_unique<::Station>(image, RecordImage{imagePath, {}}, o, nullptr);
+        runner = std::thread([this] { station->run(); });
+        for (const std::string& port : ports) names.push_back(shortPortName(port));
+    }
+    // Reads the screen and the events as they come; stops when `done` says so (true) or after `limit`.
+    bool readUntil(const std::function<bool(const Record& event)>& done, std::chrono::seconds limit = 30s) {
+        for (const auto until = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < until;) {
+            pollfd fds[2] = {{master, POLLIN, 0}, {events, POLLIN, 0}};
+            if (::poll(fds, 2, 100) <= 0) continue;
+            char buffer[65536];
+            if (fds[0].revents & POLLIN) {
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n > 0) screen.feed({buffer, static_cast<std::size_t>(n)});
+            }
+            if (fds[1].revents & POLLIN) {
+                const ssize_t n = ::read(events, buffer, sizeof buffer);
+                if (n > 0) pendingEvents.append(buffer, static_cast<std::size_t>(n));
+                for (std::size_t end; (end = pendingEvents.find('\n')) != std::string::npos;) {
+                    const Record event = parseRecord(pendingEvents.substr(0, end));
+                    pendingEvents.erase(0, end + 1);
+                    if (done(event)) return true;
+                }
+            }
+        }
+        return false;
+    }
+    // Feeds the screen until `shown` holds for it, at most a few redraws; the events wait.
+    bool screenShows(const std::function<bool()>& shown) {
+        for (const auto until = std::chrono::steady_clock::now() + 2s; !shown();) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            pollfd fd{master, POLLIN, 0};
+            char buffer[65536];
+            const ssize_t n = ::poll(&fd, 1, 50) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+            if (n > 0) screen.feed({buffer, static_cast<std::size_t>(n)});
+        }
+        return true;
+    }
+    // The block: the totals, then one row per port, each starting with its padded name and two spaces.
+    std::string portRow(std::size_t port) const {
+        const std::vector<std::string> rows = screen.rows();
+        const std::string start = paddedName(port) + "  ";
+        std::string found;
+        for (const std::string& row : rows)
+            if (row.rfind(start, 0) == 0) found = row;  // the last one: the block is at the bottom
+        return found;
+    }
+    // The block whole at the bottom: the totals, then each port's line; above it only messages, with
+    // nothing left of an earlier drawing (a port's line, whole or in pieces), and every row within the width.
+    // Empty when so, else what is wrong.
+    std::string blockProblem(std::size_t columns) const {
+        const std::vector<std::string> rows = screen.rows();
+        const auto totals = std::find_if(rows.begin(), rows.end(),
+                                         [](const std::string& row) { return row.rfind("done ", 0) == 0; });
+        if (totals == rows.end()) return "no totals";
+        const std::size_t top = static_cast<std::size_t>(totals - rows.begin());
+        static const std::regex lineLike(R"(last:|phones/h|\b\d{15}\b|\b\d\d:\d\d\b)");
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const bool block = r >= top && r <= top + names.size();
+            if (rows[r].size() > columns) return "too wide: " + rows[r];
+            if (r > top && block && rows[r].rfind(paddedName(r - top - 1) + "  ", 0) != 0)
+                return "not its port's line: " + rows[r];
+            if (!block && std::regex_search(rows[r], lineLike)) return "a piece of a port's line: " + rows[r];
+            if (r > top + names.size() && !rows[r].empty()) return "below the block: " + rows[r];
+        }
+        return "";
+    }
+    void expectWholeBlock(std::size_t columns) {
+        EXPECT_TRUE(screenShows([&] { return blockProblem(columns).empty(); }))
+            << blockProblem(columns) << "\n"
+            << screen.text();
+    }
+    std::string paddedName(std::size_t port) const {
+        std::size_t width = 0;
+        for (const std::string& n : names) width = std::max(width, n.size());
+        return names[port] + std::string(width - names[port].size(), ' ');
+    }
+    std::size_t portOf(const Record& event) const {
+        for (std::size_t i = 0; i < ports.size(); ++i)
+            if (event.count("port") && event.at("port") == ports[i]) return i;
+        return ports.size();
+    }
+
+    int master = -1, slave = -1, events = -1, eventsWrite = -1;
+    std::unique_ptr<::Station> station;
+    std::thread runner;
+    Screen screen{80, 24};
+    std::string pendingEvents;
+    std::vector<std::string> names;
+};
+
+TEST_F(StationScreen, APulledCableStaysOnItsLineUntilTheNextPhonesOutcomeAndAStallShows) {
+    // The second port's cable is pulled mid-stream: its device goes away until a new one is plugged in. The
+    // third port's first phone fails its final check (a two-line message and a hint wider than the screen).
+    // The fourth port's phone stops reading: stalled on its line and in the events, its session going on.
+    const auto phone = [this](int k, PhoneSimOptions& o) {
+        o.repeat = true;
+        o.imeiCycle = {imeiOf(k), imeiOf(k + 4)};
+        if (k == 4) o.stallAfterFrames = 10;
+        if (k == 2) {
+            o.linkPath = dir + "/p2";
+            o.vanishAfterFrames = 20;
+        }
+        if (k == 3) {
+            o.replyFaults[SimStep::FinalCheck] = ReplyFault::Wrong;
+            o.faultSessions = 1;
+        }
+    };
+    startPhones(4, phone);
+    startStation();
+    int ends = 0;  // the second port's phones
+    bool stalled = false;
+    const bool seen = readUntil([&](const Record& event) {
+        const std::size_t port = portOf(event);
+        if (event.count("state") && event.at("state") == "stalled") {
+            EXPECT_EQ(port, 3u);
+            EXPECT_EQ(event.at("status"), "Updating software ...");
+            EXPECT_TRUE(screenShows([&] { return portRow(3).find("STALLED") != std::string::npos; }))
+                << screen.text();
+            stalled = true;
+        }
+        if (port >= sims.size() || (port == 1 && event.at("code") == "1")) return false;  // the reopen tries
+        if (port == 1 && event.at("event") == "end") {
+            ++ends;
+            if (ends == 1) {
+                EXPECT_EQ(event.at("code"), "5");
+                // The port now waits for its device, and still shows the phone that failed.
+                EXPECT_TRUE(screenShows([&] {
+                    const std::string row = portRow(1);
+                    return row.find("no device") != std::string::npos &&
+                           row.find("last:FAIL") != std::string::npos;
+                })) << screen.text();
+                startPhones(1, [&](int, PhoneSimOptions& o) {  // a new phone on a new adapter, same name
+                    phone(2, o);
+                    o.imeiCycle = {imeiOf(9)};
+                    o.vanishAfterFrames = -1;
+                });
+                sims[1] = std::move(sims.back());
+                sims.pop_back(), ports.pop_back();
+            }
+        }
+        // The screen after each event: the failure shows from its end to the next phone's end, and the
+        // block is whole (one row per port, nothing left of an earlier drawing).
+        if (ends == 1) {
+            EXPECT_TRUE(screenShows([&] { return portRow(1).find("last:FAIL") != std::string::npos; }))
+                << screen.text();
+        }
+        expectWholeBlock(80);
+        return ends == 2 && stalled;
+    });
+    ASSERT_TRUE(seen) << screen.text();
+    EXPECT_TRUE(screenShows([&] { return portRow(1).find("last:ok") != std::string::npos; }))
+        << screen.text();
+    EXPECT_TRUE(screenShows([&] {
+        return screen.text().find("failed 2  same phone 0") != std::string::npos;
+    })) << screen.text();
+}
+
+// The program's screen: a narrower terminal that rewraps its rows is repainted whole (noticed at a redraw); a
+// resize signal (SIGWINCH) repaints it whole at once, even when the size is back to what it was by the next
+// redraw (the terminal may have rewrapped its rows meanwhile). Ports that never saw a phone, stopped by
+// SIGTERM, end with a result of their own, not as aborted phones.
+TEST_F(StationScreen, AResizeRepaintsTheScreenWholeAndPortsWithNoPhoneEndIdle) {
+    int idle[2][2];
+    for (auto& pty : idle) ASSERT_EQ(::openpty(&pty[0], &pty[1], nullptr, nullptr, nullptr), 0);
+    for (auto& pty : idle) ports.push_back(::ttyname(pty[1])), ::close(pty[1]);
+    for (const std::string& port : ports) names.push_back(shortPortName(port));
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}), dir,
+                   "exec 2>" + std::string(::ttyname(slave)) + ";");
+    expectWholeBlock(80);
+    winsize size{};
+    size.ws_col = 60;
+    size.ws_row = 20;
+    ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+    screen.resize(60, 20);
+    expectWholeBlock(60);
+    ASSERT_EQ(::write(slave, "\r\nscribbled\r\n", 13), 13);  // the rows as a rewrap might leave them
+    EXPECT_TRUE(screenShows([&] { return screen.text().find("scribbled") != std::string::npos; }));
+    cli.signal(SIGWINCH);
+    EXPECT_TRUE(screenShows([&] { return screen.text().find("scribbled") == std::string::npos; }))
+        << screen.text();
+    expectWholeBlock(60);
+    cli.signal(SIGTERM);
+    EXPECT_EQ(cli.finish(), 143);
+    for (auto& pty : idle) ::close(pty[0]);
+    for (const std::string& port : ports)
+        expectFields(recordFor(logRecords(), port),
+                     "result=idle|code=null|detected=null|model=null|text=stopped while waiting for a phone|"
+                     "failed_step=null|received=null");
+}
+
+// Ctrl-C between a frame's write and the count's update: the end record counts the frame the line took, as
+// its bytes do.
+TEST_F(Station, AFrameWrittenJustBeforeTheAbortIsCountedInTheRecord) {
+    struct Sink : PortEvents {
+        void stateChanged(std::size_t, const SessionRecord&) override {}
+        void sessionEnded(std::size_t, const SessionRecord& record) override { ended = record; }
+        void portLine(std::size_t, const std::string&, bool) override {}
+        SessionRecord ended;
+    };
+    // Stops the port from another thread while the fifth frame's write still holds the line, so the abort
+    // is raised before that write returns.
+    struct StopAtFifthFrame : LinkObserver {
+        void opened(const std::string&, std::uint32_t, OpenError) override {}
+        void closed() override {}
+        void received(const std::uint8_t*, std::size_t) override {}
+        void wrote(const std::uint8_t* bytes, std::size_t count, bool ok) override {
+            if (ok) written += count;
+            if (bytes < image->bytes() || bytes >= image->bytes() + image->size || ++imageWrites != 6) return;
+            stopper = std::thread([this] { port->stop(); });  // the first image write is the stream's head
+            std::this_thread::sleep_for(300ms);
+        }
+        const FlashImage* image = nullptr;
+        StationPort* port = nullptr;
+        int imageWrites = 0;
+        std::uint64_t written = 0;
+        std::thread stopper;
+    };
+    startPhones(1);
+    Sink sink;
+    StopAtFifthFrame observer;
+    observer.image = &image;
+    StationPort port(PortSetup{0, ports[0], image, false, 30s, sink, nullptr, &observer});
+    observer.port = &port;
+    port.start();
+    port.join();
+    ASSERT_TRUE(observer.stopper.joinable());
+    observer.stopper.join();
+    EXPECT_EQ(sink.ended.result, SessionResult::Aborted);
+    EXPECT_EQ(sink.ended.framesSent, 5);
+    EXPECT_EQ(sink.ended.bytesSent, observer.written);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ TEST(Lights, EachRaisingLightsItsSunkenCellForOneTick) {
         return std::pair{pixel(f.panel(), kReceiveLightX + 3, kReceiveLightY + 3),
                          pixel(f.panel(), kSendLightX + 3, kSendLightY + 3)};
     };
+    ActivityFlags& activityFlags = f.window.session().link().activity();  // the lights show this link's
     activityFlags.rxSeen = activityFlags.txSeen = false;
     f.panel().lightsTick();
     EXPECT_EQ(inside(), std::pair(kOff, kOff));

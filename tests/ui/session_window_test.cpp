@@ -69,7 +69,7 @@ class WindowSession : public ::testing::Test {
 }  // namespace
 
 TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
-    activityFlags.rxSeen = activityFlags.txSeen = false;
+    f.window.session().link().activity().rxSeen = f.window.session().link().activity().txSeen = false;
     update();
     EXPECT_EQ(f.text(IDC_UPDATE), "Abort");  // locked at once, on this thread
     for (int id : {IDC_LOADSW, IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4}) EXPECT_FALSE(f.enabled(id)) << id;

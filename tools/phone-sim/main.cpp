@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
             } else if (arg == "--erase-ms") {
                 // How long the erase takes between its two replies (default 600).
                 options.eraseTime = std::chrono::milliseconds(std::atoi(value.c_str()));
+            } else if (arg == "--fault-sessions") {
+                options.faultSessions = std::atoi(value.c_str());
             } else if (arg == "--fault") {
                 faults.push_back(value);  // applied once the model is known
             } else if (arg == "--boot" || arg == "--service") {

@@ -1,3 +1,4 @@
+// The simulated phone's conversation, its faults and its verdict.
 #include "phone_sim.h"
 
 #include <algorithm>
@@ -175,6 +176,8 @@ struct PhoneSim::Impl {
     // Keeps `result` as the conversation's end; always false so callers can return it.
     bool fail(SimVerdict result) {
         result.framesReceived = framesDone;
+        result.firstFrameByte = firstFrameByte;
+        result.lastFrameByte = lastFrameByte;
         pending = result;
         return false;
     }
@@ -199,6 +202,14 @@ struct PhoneSim::Impl {
     }
     SimVerdict pending;
     std::size_t streamStart = 0;  // image offset of the first frame after the header
+    std::chrono::steady_clock::time_point firstFrameByte{}, lastFrameByte{};
+    // `count` frame bytes were just taken in: the first of them started on the line `count` bytes' time ago.
+    void frameBytesTaken(std::size_t count) {
+        lastFrameByte = std::chrono::steady_clock::now();
+        if (firstFrameByte == std::chrono::steady_clock::time_point{})
+            firstFrameByte = lastFrameByte - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                 std::chrono::duration<double>(count / kFastRate));
+    }
 
     bool reply(SimStep at) {
         const auto fault = options.replyFaults.find(at);
@@ -287,10 +298,18 @@ void PhoneSim::Impl::run() {
             ended = false;
         }
         receivedCount = 0;
+        firstFrameByte = lastFrameByte = {};
         frames.clear();
         framesStarted = false;
         framesDone = 0;
         pending = SimVerdict{};
+        if (options.faultSessions >= 0 && sessions >= options.faultSessions) {
+            // A sound phone from now on: the next one on the cable.
+            options.noise.clear();
+            options.replyFaults.clear();
+            options.eraseRepliesClose = false;
+            options.stallAfterFrames = options.vanishAfterFrames = -1;
+        }
         const auto& cycle = options.imeiCycle;
         imei = cycle.empty() ? options.imei : cycle[static_cast<std::size_t>(sessions) % cycle.size()];
         setStep(SimStep::WaitingForUpdater);
@@ -308,6 +327,8 @@ void PhoneSim::Impl::run() {
             result.outcome = SimOutcome::Success;
             result.step = SimStep::Done;
             result.framesReceived = framesDone;
+            result.firstFrameByte = firstFrameByte;
+            result.lastFrameByte = lastFrameByte;
         } else {
             result = pending;
             if (result.outcome == SimOutcome::Mismatch) drainUntilClosed();
@@ -449,6 +470,7 @@ bool PhoneSim::Impl::streamAgainstImage() {
         std::size_t n = 0;
         const auto status = line.readSome(chunk, std::min(sizeof chunk, limit), SimLine::never(), n);
         if (status != SimLine::Status::Ok) return failWaiting(status, SimStep::Frames, got);
+        frameBytesTaken(n);
         record(chunk, n);
         for (std::size_t i = 0; i < n; ++i, ++got) {
             while (framesDone < static_cast<long>(frameEnds.size()) && got >= frameEnds[framesDone])

@@ -47,6 +47,7 @@ struct PhoneSimOptions {
     bool eraseRepliesClose = false;             // acknowledge and prompt 50 ms apart instead of ~0.6 s
     long stallAfterFrames = -1;                 // stop reading after this many frames
     long vanishAfterFrames = -1;                // close the pseudo-terminal after this many frames
+    int faultSessions = -1;                     // the faults above hit only the first this many sessions
 
     // Timing.
     bool emulateLineRate = true;                     // 960 B/s before "C27", 11,520 B/s after
@@ -87,6 +88,9 @@ struct SimVerdict {
     int received = -1;
     std::string detail;
     long framesReceived = 0;
+    // When the frame stream's first and last bytes (up to the termination frame's two) were taken in.
+    std::chrono::steady_clock::time_point firstFrameByte{};
+    std::chrono::steady_clock::time_point lastFrameByte{};
 
     std::string text() const;
 };

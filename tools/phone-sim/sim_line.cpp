@@ -1,6 +1,8 @@
+// The simulated phone's pseudo-terminal, paced at the line rate.
 #include "sim_line.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -16,6 +18,9 @@ namespace {
 
 // A speed no updater asks for: while the slave shows it, nobody has configured the line.
 constexpr speed_t kIdleSpeed = B1200;
+// The phone takes what the line carried in this much time at once: a few wake-ups a second, not hundreds.
+constexpr std::chrono::duration<double> kReadSlice{0.010};
+constexpr std::chrono::duration<double> kBusyCatchUp{1.0};
 
 void makeNonBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -74,16 +79,20 @@ bool SimLine::create(const std::string& linkPath, std::string& error) {
 void SimLine::setRate(double bytesPerSecond) {
     refill();
     rate_ = bytesPerSecond;
-    // Up to 20 ms of line time may pile up while the phone is idle, never less than a short command.
-    burst_ = std::max(16.0, rate_ * 0.02);
+    // An idle line stores up no time: the first byte written goes at once, the rest at the rate.
+    burst_ = 1;
     tokens_ = std::min(tokens_, burst_);
+    lineBusy_ = false;
 }
 
 void SimLine::refill() {
     const Clock::time_point now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - lastRefill_).count();
     lastRefill_ = now;
-    if (rate_ > 0) tokens_ = std::min(burst_, tokens_ + elapsed * rate_);
+    // While bytes were waiting the line carried them all along, however late this thread woke: up to a
+    // second of it.
+    const double cap = lineBusy_ ? rate_ * kBusyCatchUp.count() : burst_;
+    if (rate_ > 0) tokens_ = std::min(std::max(cap, burst_), tokens_ + elapsed * rate_);
 }
 
 void SimLine::markIdle() {
@@ -170,9 +179,9 @@ SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::
         std::size_t allowed = max;
         if (rate_ > 0) {
             refill();
-            if (tokens_ < 1) {
-                // Wait for a couple of milliseconds' worth of line time rather than for every single byte.
-                const double wanted = std::min(static_cast<double>(max), std::max(1.0, rate_ * 0.002));
+            const double wanted = std::min(static_cast<double>(max), std::max(1.0, rate_ * kReadSlice.count()));
+            if (tokens_ < wanted && !(tokens_ >= 1 && !lineBusy_)) {
+                // Wait for a slice of line time rather than for every single byte.
                 const auto wait = std::chrono::duration<double>((wanted - tokens_) / rate_);
                 if (!pause(std::chrono::duration_cast<std::chrono::microseconds>(wait) +
                            std::chrono::microseconds(1))) {
@@ -193,10 +202,16 @@ SimLine::Status SimLine::readSome(std::uint8_t* buffer, std::size_t max, Clock::
             case Poll::Hangup:
                 break;
             case Poll::Readable: {
+                // The wait for data just now was idle line time: it must not count as busy time later.
+                if (rate_ > 0) refill();
                 const ssize_t n = ::read(master_, buffer, allowed);
                 if (n > 0) {
                     got = static_cast<std::size_t>(n);
-                    if (rate_ > 0) tokens_ -= static_cast<double>(n);
+                    if (rate_ > 0) {
+                        tokens_ -= static_cast<double>(n);
+                        int waiting = 0;
+                        lineBusy_ = ::ioctl(master_, FIONREAD, &waiting) == 0 && waiting > 0;
+                    }
                     return Status::Ok;
                 }
                 if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;

@@ -1,5 +1,7 @@
 // The simulated phone's end of the cable: the master side of a pseudo-terminal, read no faster than the line
-// rate so that a writer meets real back-pressure once the kernel's buffer is full.
+// rate so that a writer meets real back-pressure once the kernel's buffer is full. It reads in slices of a
+// few milliseconds of line time, and a late wake-up of its own costs no line time while bytes were waiting:
+// a busy machine slows the phone's thread, not the emulated line.
 #pragma once
 
 #include <chrono>
@@ -66,6 +68,8 @@ class SimLine {
     double rate_ = 0;
     double tokens_ = 0;
     double burst_ = 0;
+    // The updater had more waiting than the phone took at its last read: the line has been busy since.
+    bool lineBusy_ = false;
     Clock::time_point lastRefill_ = Clock::now();
     std::chrono::milliseconds hangupGrace_{1000};
 };

@@ -1,3 +1,4 @@
+// The names of the phone's steps and the replies, right and wrong, it gives at each.
 #include "sim_steps.h"
 
 #include <array>

@@ -1,9 +1,10 @@
-#include "cli/session_record.h"
+// A session record as one JSON line; stable names of the status lines; ISO times.
+#include "station/session_record.h"
 
 #include <cstdio>
 #include <string_view>
 
-#include "cli/json_text.h"
+#include "station/json_text.h"
 #include "image/module_name.h"
 #include "session/session_constants.h"
 
@@ -30,6 +31,8 @@ const char* resultName(SessionResult result) {
             return "failure";
         case SessionResult::Aborted:
             return "aborted";
+        case SessionResult::Idle:
+            return "idle";
         case SessionResult::SamePhone:
             break;
     }
@@ -107,6 +110,8 @@ std::string recordJson(const SessionRecord& r, const RecordImage& image) {
     out += ", \"bytes_sent\": " + std::to_string(r.bytesSent);
     out += ", \"result\": " + nullOr(r.result.has_value(), r.result ? jsonString(resultName(*r.result)) : "");
     out += ", \"code\": " + nullOr(r.code >= 0, std::to_string(r.code));
-    out += ", \"text\": " + nullOr(r.result.has_value(), jsonString(r.text)) + "}";
+    out += ", \"text\": " + nullOr(r.result.has_value(), jsonString(r.text));
+    out += ", \"failed_step\": " + nullOr(!r.failedStep.empty(), jsonString(r.failedStep));
+    out += ", \"received\": " + (r.received ? jsonString(*r.received) : "null") + "}";
     return out;
 }

@@ -1,4 +1,6 @@
-#include "cli/output_queue.h"
+// The writer thread of an output queue, with its bounded wait at the end, and the record of a standard
+// output that could not be written.
+#include "station/output_queue.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -7,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "cli/station_io.h"
+#include "station/station_io.h"
 
 namespace {
 std::atomic<bool> lost[3];
@@ -99,6 +101,11 @@ void OutputQueue::push(std::string text) {
 bool OutputQueue::ok() const {
     std::lock_guard lock(state_->mutex);
     return !state_->failed;
+}
+
+bool OutputQueue::drained() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->queued.empty() && state_->dropped == 0 && !state_->writing;
 }
 
 std::size_t OutputQueue::finish(std::chrono::milliseconds grace) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/output_queue.h"
+#include "station/output_queue.h"
 
 class LineQueue {
   public:

@@ -1,4 +1,5 @@
-#include "cli/json_text.h"
+// JSON string literals and Latin-1 to UTF-8.
+#include "station/json_text.h"
 
 #include <cstdio>
 

@@ -1,6 +1,7 @@
-#include "cli/line_queue.h"
+// The queue of output lines and the thread that writes them.
+#include "station/line_queue.h"
 
-#include "cli/station_io.h"
+#include "station/station_io.h"
 
 namespace {
 // A reader that stopped for good must not make the program hoard its lines for hours.

@@ -29,6 +29,8 @@ class OutputQueue {
     void push(std::string text);
     // False once a write failed; later text is dropped.
     bool ok() const;
+    // Nothing queued and no write under way: the reader has taken everything so far.
+    bool drained() const;
     // Waits while the reader keeps taking text; once it has taken nothing for `grace` (a stopped terminal, a
     // reader that stopped reading), drops what is still queued. Returns how many pieces were dropped so.
     std::size_t finish(std::chrono::milliseconds grace = kGrace);

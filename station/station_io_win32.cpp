@@ -1,8 +1,9 @@
+// The console, appending and replacing files, and whole-line writes on Windows.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-#include "cli/station_io.h"
+#include "station/station_io.h"
 
 bool isTerminal(int fd) {
     // Escape sequences redraw the ports' lines: only a console that takes them counts.
@@ -12,11 +13,12 @@ bool isTerminal(int fd) {
            SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-int terminalColumns(int fd) {
+TerminalSize terminalSize(int fd) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
+    TerminalSize result;
     if (GetConsoleScreenBufferInfo(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info) != 0)
-        return info.srWindow.Right - info.srWindow.Left + 1;
-    return 80;
+        result = {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+    return result;
 }
 
 int openAppend(const std::string& path, std::string& error) {
@@ -31,6 +33,21 @@ int openAppend(const std::string& path, std::string& error) {
     if (fd < 0) {
         CloseHandle(file);
         error = "cannot open it";
+    }
+    return fd;
+}
+
+int openReplacing(const std::string& path, std::string& error) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "cannot create it (Windows error " + std::to_string(GetLastError()) + ")";
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        error = "cannot create it";
     }
     return fd;
 }

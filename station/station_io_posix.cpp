@@ -1,3 +1,4 @@
+// The terminal, appending and replacing files, and whole-line writes on POSIX.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -6,21 +7,29 @@
 #include <csignal>
 #include <cstring>
 
-#include "cli/station_io.h"
+#include "station/station_io.h"
 
 bool isTerminal(int fd) {
     return ::isatty(fd) == 1;
 }
 
-int terminalColumns(int fd) {
+TerminalSize terminalSize(int fd) {
     winsize size{};
-    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
+    TerminalSize result;
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0)
+        result = {size.ws_col, size.ws_row};
+    return result;
 }
 
 int openAppend(const std::string& path, std::string& error) {
     // O_APPEND makes every write land at the end at that moment, whoever else appends.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) error = std::strerror(errno);
+    return fd;
+}
+
+int openReplacing(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) error = std::strerror(errno);
     return fd;
 }

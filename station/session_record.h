@@ -19,7 +19,8 @@ struct RecordImage {
 };
 
 // How a session ended, for the record.
-enum class SessionResult { Success, Failure, Aborted, SamePhone };
+// Idle: stopped before any phone announced itself (a port waiting at Ctrl-C), not an abort of a phone.
+enum class SessionResult { Success, Failure, Aborted, SamePhone, Idle };
 
 struct SessionRecord {
     bool ended = false;  // an "end" record, else a "state" record
@@ -37,6 +38,10 @@ struct SessionRecord {
     std::optional<SessionResult> result;
     int code = -1;     // 0 or the failure code; -1 when there is none (aborted, same phone, running)
     std::string text;  // the ending's message
+    // A failure's step (stable name, or "open", "image", "detected"); empty otherwise.
+    std::string failedStep;
+    // For a reply that failed its step: the bytes that came instead, in hex ("" when none came).
+    std::optional<std::string> received;
 };
 
 // The stable name of a status line ("Erasing flash ..." -> "erase"); "busy" for a text it does not know.
