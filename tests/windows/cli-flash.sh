@@ -32,6 +32,7 @@ lines_end_with() {  # NAME LINE...: the output's last lines are exactly these
 for model in T1x A1018s; do
   phone "ok-$model" --model "$model" --image "$work/small.shex" --no-throttle
   flash "ok-$model" --port COM1 "$work/small.shex"
+  [ "$(code "ok-$model")" = 0 ] || { cat "$work/ok-$model.out"; verdict "ok-$model"; }
   check "$model: a whole session exits 0" [ "$(code "ok-$model")" = 0 ]
   check "$model: it ends with the success message" \
     [ "$(last_line "ok-$model")" = "Success: Software updated completed" ]
