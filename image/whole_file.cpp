@@ -1,27 +1,35 @@
 #include "image/whole_file.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <memory>
+#include <fstream>
 #include <new>
 #include <system_error>
 
 namespace {
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+
+// Paths are UTF-8 on every system. Windows names files in UTF-16, and a plain string would be read in the
+// ANSI code page there (a user named Łukasz could not open his own files); elsewhere the bytes are the name.
+std::filesystem::path nativePath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
 }  // namespace
 
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, BufferHint hint) {
     out.clear();
     out.shrink_to_fit();
+    const std::filesystem::path name = nativePath(path);
     std::error_code error;
     // Directories and devices open fine on some systems but are no image.
-    if (!std::filesystem::is_regular_file(path, error)) return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!std::filesystem::is_regular_file(name, error)) return false;
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
     if (error) return false;
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::ifstream file(name, std::ios::binary);
     if (!file) return false;
     try {
         out.reserve(static_cast<std::size_t>(size));
@@ -32,9 +40,11 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, Buff
     } catch (const std::length_error&) {
         return false;
     }
-    const std::size_t got = size == 0 ? 0 : std::fread(out.data(), 1, out.size(), file.get());
+    std::streambuf& bytes = *file.rdbuf();
+    const std::streamsize want = static_cast<std::streamsize>(out.size());
+    const std::streamsize got = want == 0 ? 0 : bytes.sgetn(reinterpret_cast<char*>(out.data()), want);
     // A short read or a file that grew since it was sized is not the whole file.
-    if (got != out.size() || std::fgetc(file.get()) != EOF) {
+    if (got != want || bytes.sgetc() != std::char_traits<char>::eof()) {
         out.clear();
         out.shrink_to_fit();
         return false;
