@@ -30,6 +30,9 @@ namespace serial_port {
 PlatformPortPtr create();
 bool supportedSpeed(std::uint32_t speed);
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed);
+// Waits until what was written has gone out on the line: a USB adapter's driver reports a write done once
+// the adapter has the bytes, and a close or speed change right after it could cut them off.
+void drain(PlatformPort& port);
 // discardOutput: drop bytes still queued for the line instead of letting the close drain them.
 void close(PlatformPort& port, bool discardOutput);
 bool isOpen(const PlatformPort& port);

@@ -69,6 +69,9 @@ bool SerialLink::reopen(std::uint32_t speed) {
 }
 
 void SerialLink::close() {
+    // The last command out first (the "C27" before the speed change, the final "Q"); an aborted session
+    // sends nothing more.
+    if (isOpen() && !backend_->interrupted) serial_port::drain(*backend_->port);
     serial_port::close(*backend_->port, backend_->interrupted);
 }
 

@@ -8,11 +8,7 @@ updater=$1 driver=$2 make_image=$3 shots=$4
 hint="You will have to remove the battery and put it back before restarting"
 mkdir -p "$shots"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-background+=($!)
-deadline=$((SECONDS + 10))
-until [ -s "$work/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-export DISPLAY=":$(cat "$work/display")"
+start_display
 
 # A virtual desktop gives the window its frame and caption without a window manager.
 wine explorer /desktop=updater,1024x768 "$updater" >/dev/null 2>&1 &
@@ -21,7 +17,6 @@ drive() { timeout 120 wine "$driver" "desktop updater" "$@"; }
 
 "$make_image" "$work/demo.final.shex" 300
 "$make_image" "$work/large.shex" 3000
-win_path() { echo "Z:${1//\//\\}"; }
 
 check "the window opens centred, laid out as the layout says, in its start-up state" \
   drive "origin 339 273" layout "lights dark" "field 1052 Ready" "field 1003 CLOSED" "field 1060" "field 1011" \

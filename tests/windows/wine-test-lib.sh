@@ -54,6 +54,18 @@ wait_for_text() {  # FILE TEXT SECONDS
 
 ms_now() { date +%s%3N; }
 
+win_path() { echo "Z:${1//\//\\}"; }  # the Windows name of a path of this machine
+
+# A virtual X display for what needs one: windows, and Wine's consoles and session messages, which go
+# through windows.
+start_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  background+=($!)
+  local deadline=$((SECONDS + 10))
+  until [ -s "$work/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+  export DISPLAY=":$(cat "$work/display")"
+}
+
 finish() {
   echo "$failures failed"
   [ "$failures" -eq 0 ]
