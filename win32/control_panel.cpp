@@ -13,7 +13,9 @@
 #include "session/session_control.h"
 #include "ui/about_text.h"
 #include "ui/clock_counter.h"
+#include "ui/dialog_units.h"
 #include "ui/load_command.h"
+#include "ui/panel_layout.h"
 #include "win32/open_file.h"
 #include "win32/port_tip.h"
 #include "win32/resource_ids.h"
@@ -83,12 +85,30 @@ void showPortTip(NMTTDISPINFOW& request) {
     request.lpszText = ui.portTipText.data();
 }
 
+// Every control where the layout puts it: its dialog units at the base units of the 8-point sans at 96 DPI,
+// scaled to the screen, as the Qt window places them. The dialog manager would take the units from the face
+// standing in for the panel's font, whose metrics do not grow evenly with the scaling (at 150 % the panel
+// came out 9 pixels short of the client area, which cut the send light in half). The panel fills the client
+// area.
+void placeControls(HWND panel) {
+    // Position and size each on its own, as the dialog manager converts them.
+    for (const ControlEntry& entry : panelLayout()) {
+        SetWindowPos(GetDlgItem(panel, entry.id), nullptr, scaledPixels(dialogUnitsToPixelsX(entry.x)),
+                     scaledPixels(dialogUnitsToPixelsY(entry.y)),
+                     scaledPixels(dialogUnitsToPixelsX(entry.width)),
+                     scaledPixels(dialogUnitsToPixelsY(entry.height)), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SetWindowPos(panel, nullptr, 0, 0, scaledPixels(kClientWidth), scaledPixels(kClientHeight),
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+}
+
 void initialisePanel(HWND panel) {
     ui.panel = panel;
     ui.operations.attach(panel);
     ui.calls.setPanel(panel);
     // The session control locates the loader payloads as it is made: before anything else.
     ui.session = std::make_unique<SessionControl>(ui.operations, ui.calls.executor());
+    placeControls(panel);
     CheckDlgButton(panel, IDC_COM1, BST_CHECKED);
     // The edit box wants CR LF line ends.
     std::string credits;

@@ -111,20 +111,9 @@ for name in "Дмитрий/прошивка.shex" "Łukasz/żółw.final.shex" 
 done
 
 # The ports Windows lists: COM1, an FTDI adapter on COM7, and an on-board port on COM12 that SetupAPI knows.
-reg() { wine reg "$@" >/dev/null 2>&1; }
-serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-enum='HKLM\System\CurrentControlSet\Enum'
-reg delete "$serialcomm" /va /f
-for port in 'Serial0 COM1' 'VCP0 COM7' 'Serial1 COM12'; do reg add "$serialcomm" /v "\\Device\\${port% *}" /d "${port#* }" /f; done
-device() {  # KEY PORT NAME MAKER SERVICE: a device of the ports class, as a driver registers it
-  reg add "$enum\\$1" /v ClassGUID /d '{4d36e978-e325-11ce-bfc1-08002be10318}' /f
-  reg add "$enum\\$1" /v FriendlyName /d "$3 ($2)" /f
-  reg add "$enum\\$1" /v Mfg /d "$4" /f
-  reg add "$enum\\$1" /v Service /d "$5" /f
-  reg add "$enum\\$1\\Device Parameters" /v PortName /d "$2" /f
-}
-device 'USB\VID_0403&PID_6001\A1B2C3' COM7 "USB Serial Port" FTDI FTDIBUS
-device 'ACPI\PNP0501\1' COM12 "Communications Port" "(Standard port types)" Serial
+serial_ports 'Serial0 COM1' 'VCP0 COM7' 'Serial1 COM12'
+port_device 'USB\VID_0403&PID_6001\A1B2C3' COM7 "USB Serial Port" FTDI FTDIBUS
+port_device 'ACPI\PNP0501\1' COM12 "Communications Port" "(Standard port types)" Serial
 check "ports lists the registry's ports with what SetupAPI knows" \
   [ "$(wine "$cli" ports | tr -d '\r')" = "$(printf '%s\n' "COM1: ready" \
     "COM7: USB Serial Port 0403:6001 (FTDI), ready" '  by-id: USB\VID_0403&PID_6001\A1B2C3' \

@@ -4,17 +4,20 @@
 #include <windows.h>
 // clang-format off: after windows.h
 #include <shellapi.h>
+#include <shlobj.h>  // DROPFILES
 // clang-format on
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "serial/wide_text.h"
+#include "tests/windows/paint_counter.h"
 #include "ui/about_text.h"
 #include "ui/dialog_units.h"
 #include "ui/load_command.h"
@@ -158,9 +161,18 @@ std::string rectText(const RECT& r) {
            "x" + std::to_string(r.bottom - r.top);
 }
 
-// Every control of the layout is there, of its kind, where the layout puts it in dialog units, with its
-// sunken edge where it should have one.
+// The window's scale, from its client area (this program's own idea of the DPI may be virtual).
+int windowDpi() {
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    return MulDiv(client.right, 96, kClientWidth);
+}
+
+// Every control of the layout is there, of its kind, where the layout puts it in dialog units (scaled with
+// the screen), with its sunken edge where it should have one.
 bool checkLayout() {
+    const int dpi = windowDpi();
+    const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
     int count = 0;
     for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
         ++count;
@@ -178,9 +190,9 @@ bool checkLayout() {
             return fail(where + " is a " + className(control));
         // The dialog font's base units at 96 DPI, as on Windows; the dialog manager converts position and
         // size each on its own (MapDialogRect would convert edges, and reads no other process anyway).
-        const int left = dialogUnitsToPixelsX(entry.x), top = dialogUnitsToPixelsY(entry.y);
-        const RECT expected{left, top, left + dialogUnitsToPixelsX(entry.width),
-                            top + dialogUnitsToPixelsY(entry.height)};
+        const int left = scaled(dialogUnitsToPixelsX(entry.x)), top = scaled(dialogUnitsToPixelsY(entry.y));
+        const RECT expected{left, top, left + scaled(dialogUnitsToPixelsX(entry.width)),
+                            top + scaled(dialogUnitsToPixelsY(entry.height))};
         RECT actual;
         GetWindowRect(control, &actual);
         OffsetRect(&actual, -origin.x, -origin.y);
@@ -219,14 +231,18 @@ bool expectClient(int width, int height) {
     return true;
 }
 
-// The activity lights: 7 x 7 pixels at fixed places of the panel, the receive light above the send light.
-// "lit" waits until each has been seen in its colour; "dark" expects them drawn off and never lit for a while
-// (a repaint of the panel may wipe them until the next tick).
+// The activity lights: 7 x 7 pixels at fixed places of the panel at 96 DPI (scaled with the screen), the
+// receive light above the send light. "lit" waits until each has been seen in its colour; "dark" expects them
+// drawn off and never lit for a while (a repaint of the panel may wipe them until the next tick).
 bool expectLights(bool lit) {
-    POINT receive{331, 183}, send{331, 192};  // the middle of each light
+    const int dpi = windowDpi();
+    const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    HDC screen = GetDC(nullptr);
+    const int middle = scaled(7) / 2;
+    POINT receive{scaled(328) + middle, scaled(180) + middle},
+        send{scaled(328) + middle, scaled(189) + middle};
     ClientToScreen(panel, &receive);
     ClientToScreen(panel, &send);
-    HDC screen = GetDC(nullptr);
     bool green = false, red = false, off = false;
     const auto until = Clock::now() + std::chrono::milliseconds(lit ? 10000 : 500);
     while (Clock::now() < until && !(lit && green && red)) {
@@ -241,23 +257,49 @@ bool expectLights(bool lit) {
     return (off && !green && !red) || fail("the lights are not drawn off on an idle line");
 }
 
-// Nothing repaints a control that did not change: a dot drawn into it from here stays for half a second,
-// five ticks of the window icon and fifty of the lights.
-bool expectUntouched(int id) {
-    HWND control = GetDlgItem(panel, id);
-    RECT inside;
-    GetClientRect(control, &inside);
-    POINT dot{inside.right / 2, inside.bottom / 2};
-    ClientToScreen(control, &dot);
-    constexpr COLORREF kDot = RGB(255, 0, 255);
-    HDC screen = GetDC(nullptr);  // another program's window takes no drawing but through the screen
-    SetPixel(screen, dot.x, dot.y, kDot);
-    const bool drawn = GetPixel(screen, dot.x, dot.y) == kDot;
-    Sleep(500);
-    const bool kept = GetPixel(screen, dot.x, dot.y) == kDot;
-    ReleaseDC(nullptr, screen);
-    if (!drawn) return fail("cannot draw into control " + std::to_string(id));
-    return kept || fail("control " + std::to_string(id) + " was repainted");
+// Nothing repaints a control that did not change: over a second (ten ticks of the window icon, a hundred of
+// the lights) the window's thread takes at most `most` WM_PAINTs for it, as counted by a hook DLL in its
+// process.
+bool expectPaints(int id, int most) {
+    static LONG* counts = [] {
+        const HMODULE counter = LoadLibraryW(L"paint_counter.dll");
+        const auto hook =
+            reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(counter, "countPaints")));
+        const HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  sizeof(LONG) * kPaintCounters, kPaintCountsName);
+        if (hook == nullptr || mapping == nullptr) return static_cast<LONG*>(nullptr);
+        SetWindowsHookExW(WH_GETMESSAGE, hook, counter, GetWindowThreadProcessId(mainWindow, nullptr));
+        return static_cast<LONG*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    }();
+    if (counts == nullptr) return fail("cannot count the window's paints");
+    InterlockedExchange(&counts[id], 0);
+    Sleep(1000);
+    const LONG painted = counts[id];
+    return painted <= most || fail("control " + std::to_string(id) + " was painted " + std::to_string(painted) +
+                                   " times in a second");
+}
+
+// Drops a file on the window as the shell does: WM_DROPFILES with a DROPFILES block in the window's own
+// process (Wine takes a fixed block for the drop's memory handle, as it takes GlobalAlloc's fixed memory).
+bool dropFile(const std::string& path) {
+    const std::wstring names = utf16(path) + L'\0';  // the list ends with an empty name
+    std::vector<char> block(sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t), 0);
+    auto* files = reinterpret_cast<DROPFILES*>(block.data());
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    std::memcpy(block.data() + sizeof(DROPFILES), names.c_str(), names.size() * sizeof(wchar_t));
+    DWORD owner = 0;
+    GetWindowThreadProcessId(mainWindow, &owner);
+    const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, owner);
+    void* remote = process == nullptr ? nullptr
+                                      : VirtualAllocEx(process, nullptr, block.size(),
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    const bool handed =
+        remote != nullptr && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr) != 0;
+    if (process != nullptr) CloseHandle(process);
+    if (!handed) return fail("cannot hand the drop to the window");
+    return PostMessageW(mainWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0) != 0 ||
+           fail("no window");
 }
 
 // The main window as it is on screen, as a 24-bit BMP.
@@ -301,7 +343,8 @@ bool step(const std::vector<std::string>& w) {
     if (verb == "client") return expectClient(id(1), id(2));
     if (verb == "lights") return expectLights(w.at(1) == "lit");
     if (verb == "screenshot") return screenshot(w.at(1));
-    if (verb == "untouched") return expectUntouched(id(1));
+    if (verb == "paints") return expectPaints(id(1), id(2));
+    if (verb == "drop") return dropFile(w.at(1));
     if (verb == "tooltip") return expectTooltip(id(1), w.size() > 2 ? w[2] : "");
     if (verb == "sleep") return Sleep(static_cast<DWORD>(id(1))), true;
     if (verb == "close") {
@@ -339,7 +382,11 @@ int main() {
     // The window runs on a desktop of its own (a virtual desktop under Wine): join it to see it.
     std::size_t first = 0;
     if (!steps.empty() && steps[0].rfind("desktop ", 0) == 0) {
-        HDESK desktop = OpenDesktopW(utf16(steps[0].substr(8)).c_str(), 0, FALSE, GENERIC_ALL);
+        HDESK desktop = nullptr;
+        waitFor([&] {
+            return (desktop = OpenDesktopW(utf16(steps[0].substr(8)).c_str(), 0, FALSE, GENERIC_ALL)) !=
+                   nullptr;
+        });
         if (desktop == nullptr || !SetThreadDesktop(desktop)) {
             std::fprintf(stderr, "panel_driver: cannot join the desktop \"%s\"\n", steps[0].c_str() + 8);
             return 1;

@@ -56,6 +56,25 @@ ms_now() { date +%s%3N; }
 
 win_path() { echo "Z:${1//\//\\}"; }  # the Windows name of a path of this machine
 
+reg() { wine reg "$@" >/dev/null 2>&1; }
+
+# serial_ports 'DEVICE COMn'...: the ports Windows has now (HARDWARE\DEVICEMAP\SERIALCOMM), these alone.
+serial_ports() {
+  local serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' port
+  reg delete "$serialcomm" /va /f
+  for port in "$@"; do reg add "$serialcomm" /v "\\Device\\${port% *}" /d "${port#* }" /f; done
+}
+
+# port_device INSTANCE PORT NAME MAKER SERVICE: a device of the ports class, as its driver registers it.
+port_device() {
+  local key="HKLM\\System\\CurrentControlSet\\Enum\\$1"
+  reg add "$key" /v ClassGUID /d '{4d36e978-e325-11ce-bfc1-08002be10318}' /f
+  reg add "$key" /v FriendlyName /d "$3 ($2)" /f
+  reg add "$key" /v Mfg /d "$4" /f
+  reg add "$key" /v Service /d "$5" /f
+  reg add "$key\\Device Parameters" /v PortName /d "$2" /f
+}
+
 # A virtual X display for what needs one: windows, and Wine's consoles and session messages, which go
 # through windows.
 start_display() {
