@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # phone-updater.exe under Wine on a virtual X display, worked by panel_driver.exe as a user would: the layout
-# and the start-up state, the COM tooltips, About, Load SW (files named in Polish and Japanese too), a file
+# and the start-up state, the COM tooltips, About, Load SW (files named in Japanese, Polish, Russian), a file
 # dropped on the window, a whole session against the simulated phone on COM1, Abort before and after the
-# phone answered, closing; then the window at 144 DPI with a Cyrillic FILE argument, and under a taller
+# phone answered, closing; then the window at 144 DPI with a Polish FILE argument, and under a taller
 # caption: its client area is the layout's every time. Leaves screenshots (BMP, and PNG where python3 is) in
 # SHOTS_DIR.
 # usage: window-session.sh UPDATER.exe DRIVER.exe MAKE_SAMPLE_IMAGE SHOTS_DIR
@@ -52,9 +52,10 @@ check "Load SW shows the image's particulars and enables Update" \
   drive "click 1056" "open $(win_path "$work/demo.final.shex")" "field 1060  DEMO" "field 1063 SHEX" \
   "field 1057  CXC123456" "field 1061 OK" "field 1059  12033 bytes" "field 1011 300" "enabled 1051 1" \
   "field 1052 Ready" "screenshot $(win_path "$shots/loaded.bmp")"
-check "Load SW of files named in Polish and Japanese, in the users' own folders" \
+check "Load SW of files named in Japanese, Polish and Russian, in the users' own folders" \
   drive "click 1056" "open C:\users\山田\ファームウェア.shex" "field 1060  ファームウェア" "field 1011 300" \
   "click 1056" "open C:\users\Łukasz\żółw.final.shex" "field 1060  ŻÓŁW" "field 1063 SHEX" \
+  "click 1056" "open C:\users\Дмитрий\прошивка.shex" "field 1060  ПРОШИВКА" \
   "sleep 1000" "screenshot $(win_path "$shots/unicode-96dpi.bmp")"
 check "a file dropped on the window loads as Load SW loads it" \
   drive "drop $(win_path "$work/large.shex")" "field 1060  LARGE" "field 1011 3000" \
@@ -86,9 +87,9 @@ check "closing the window ends the program" drive close
 
 # At 144 DPI (150 %) the window grows with its fonts; a FILE named on the command line loads at start.
 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f
-window 'C:\users\Дмитрий\прошивка.shex'
-check "at 144 DPI the client area is the layout's, scaled, and a Cyrillic FILE argument loads" \
-  drive "client 512 296" layout "field 1060  ПРОШИВКА" "field 1011 300" "lights dark" \
+window 'C:\users\Łukasz\żółw.final.shex'
+check "at 144 DPI the client area is the layout's, scaled, and a Polish FILE argument loads" \
+  drive "client 512 296" layout "field 1060  ŻÓŁW" "field 1011 300" "lights dark" \
   "sleep 1000" "screenshot $(win_path "$shots/unicode-144dpi.bmp")" close
 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
