@@ -51,7 +51,7 @@ int runConvert(const CommandArgs& args) {
 
     const LoadedImage loaded = loadImageFile(operands[0]);
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
+        printLoadFailure(loaded);
         return loaded.exitCode;
     }
     const FlashImage& image = loaded.read.image;

@@ -2,6 +2,7 @@
 // sessions through the terminal, one per port at a time.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,15 +29,35 @@ struct FlashArgs {
     bool events = false;
 };
 
+// Two names of one device (a by-id link and its target, a COM name and its device): two sessions on it would
+// find it held by each other.
+bool sameDevice(const std::string& a, const std::string& b) {
+    const auto device = [](const std::string& port) {
+        const bool com = port.size() == 4 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
+                         (port[2] | 0x20) == 'm' && port[3] >= '1' && port[3] <= '4';
+        return com ? defaultPortPath(port[3]) : port;
+    };
+    // Devices are compared by the path every link leads to (a device node has no identity the standard
+    // library would compare).
+    std::error_code errorA, errorB;
+    const std::filesystem::path pathA = std::filesystem::canonical(device(a), errorA);
+    const std::filesystem::path pathB = std::filesystem::canonical(device(b), errorB);
+    return !errorA && !errorB && pathA == pathB;
+}
+
 // Empty when the arguments are fine, else the reason for the usage error.
 std::string checkArgs(const ParsedArgs& parsed, FlashArgs& out) {
     if (!parsed.error.empty()) return parsed.error;
     if (parsed.values.count("--port")) out.ports = parsed.values.at("--port");
     if (out.ports.empty() || std::count(out.ports.begin(), out.ports.end(), "") > 0)
         return "flash needs --port DEVICE (a device path, COM1..COM4 or auto)";
-    for (auto it = out.ports.begin(); it != out.ports.end(); ++it)
+    for (auto it = out.ports.begin(); it != out.ports.end(); ++it) {
         if (std::find(it + 1, out.ports.end(), *it) != out.ports.end())
             return "port " + *it + " is given twice";
+        for (auto other = it + 1; other != out.ports.end(); ++other)
+            if (sameDevice(*it, *other))
+                return "--port " + *it + " and --port " + *other + " are the same device";
+    }
     if (out.ports.size() > 1 && std::count(out.ports.begin(), out.ports.end(), "auto") > 0)
         return "--port auto stands for the one USB serial device, so it comes alone";
     if (parsed.operands.size() != 1) return "flash takes exactly one FILE";
@@ -66,7 +87,7 @@ int runFlash(const CommandArgs& args) {
     LoadedImage loaded = loadImageFile(flash.file);
     if (interrupts.caught()) return 128 + interrupts.caught();
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
+        printLoadFailure(loaded);
         return loaded.exitCode == kExitCannotOpen ? kExitFlashCannotOpen : kExitFlashBadImage;
     }
     // "auto" takes the one USB serial device there is, from the system's tables: nothing is sent to find it.

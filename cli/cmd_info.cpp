@@ -1,6 +1,7 @@
 // `info [--json] FILE`: the particulars the window shows for an image file.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
@@ -14,27 +15,43 @@
 
 namespace {
 
+// The window pads some field texts with one leading blank; a terminal line or a data member does not need it.
+std::string unpadded(const std::string& text) {
+    return text.empty() || text[0] != ' ' ? text : text.substr(1);
+}
+
 void printText(const std::string& module, const ImageSummary& summary) {
     const SummaryTexts texts = summaryTexts(summary);
-    // "Label: " then the field's text exactly as the window shows it (some texts begin with a space).
-    std::printf("Module: %s\n", displayText(module, TextBytes::Utf8OrLatin1).c_str());
-    std::printf("Format: %s\n", texts.format.c_str());
-    std::printf("Version: %s\n", texts.version.c_str());
-    std::printf("Size: %s\n", texts.size.c_str());
-    std::printf("Frames: %s\n", texts.frames.c_str());
-    std::printf("CRC: %s\n", texts.crc.c_str());
+    const std::pair<const char*, std::string> lines[] = {
+        {"Module:", displayText(module, TextBytes::Utf8OrLatin1)},
+        {"Format:", texts.format},
+        {"Version:", texts.version},
+        {"Size:", texts.size},
+        {"Frames:", texts.frames},
+        {"CRC:", texts.crc},
+    };
+    // The fields' texts as the window shows them, in one column.
+    for (const auto& [label, text] : lines) {
+        const std::string value = unpadded(text);
+        std::printf(value.empty() ? "%s\n" : "%-8s %s\n", label, value.c_str());
+    }
 }
 
 void printJson(const std::string& module, const ImageSummary& summary) {
     const SummaryTexts texts = summaryTexts(summary);
-    // Data, not display: the exact characters, with JSON's own escapes for control characters.
+    // Data, not display: the exact characters, with JSON's own escapes for control characters. "module" and
+    // "version" are the fields' texts, leading blank and all; "module_name" and "version_text" are without
+    // it.
     const std::string moduleUtf8 = isValidUtf8(module) ? module : latin1ToUtf8(module);
-    const std::string version =
-        summary.versionText ? jsonString(latin1ToUtf8(displayVersion(summary))) : "null";
+    const std::string version = latin1ToUtf8(displayVersion(summary));
+    const auto orNull = [&summary](const std::string& text) {
+        return summary.versionText ? jsonString(text) : std::string("null");
+    };
     std::printf(
-        "{\"module\": %s, \"format\": %s, \"version\": %s, \"size\": %u, \"frames\": %d, "
-        "\"checksums_ok\": %s}\n",
-        jsonString(moduleUtf8).c_str(), jsonString(texts.format).c_str(), version.c_str(),
+        "{\"module\": %s, \"module_name\": %s, \"format\": %s, \"version\": %s, \"version_text\": %s, "
+        "\"size\": %u, \"frames\": %d, \"checksums_ok\": %s}\n",
+        jsonString(moduleUtf8).c_str(), jsonString(unpadded(moduleUtf8)).c_str(),
+        jsonString(texts.format).c_str(), orNull(version).c_str(), orNull(unpadded(version)).c_str(),
         static_cast<unsigned>(summary.size), static_cast<int>(summary.frameCount),
         summary.checksumsOk ? "true" : "false");
 }
@@ -54,8 +71,10 @@ int runInfo(const CommandArgs& args) {
 
     const LoadedImage loaded = loadImageFile(operands[0]);
     if (loaded.exitCode != kExitOk) {
-        std::fprintf(stderr, "%s\n", loaded.error);
-        if (json) std::printf("{\"error\": %s}\n", jsonString(loaded.error).c_str());
+        printLoadFailure(loaded);
+        if (json)
+            std::printf("{\"error\": %s, \"reason\": %s}\n", jsonString(loaded.error).c_str(),
+                        loaded.reason.empty() ? "null" : jsonString(loaded.reason).c_str());
         return loaded.exitCode;
     }
     const std::string module = moduleName(operands[0]);

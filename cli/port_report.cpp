@@ -1,5 +1,7 @@
 #include "cli/port_report.h"
 
+#include <algorithm>
+
 #include "cli/json_text.h"
 #include "image/module_name.h"
 
@@ -45,7 +47,9 @@ std::string portJson(const PortInfo& port) {
 }  // namespace
 
 std::string portsText(const std::vector<PortInfo>& ports) {
-    if (ports.empty()) return "no serial devices found\n";
+    // A forgotten cable is the commonest reason for a missing port.
+    const char* noAdapter = "no USB serial adapter found: plug in the phone's cable\n";
+    if (ports.empty()) return std::string("no serial devices found\n") + noAdapter;
     std::string out;
     for (const PortInfo& port : ports) {
         out += portSummary(port) + "\n";
@@ -59,7 +63,8 @@ std::string portsText(const std::vector<PortInfo>& ports) {
         }
         if (!fix.empty()) out += "  fix: " + fix + "\n";
     }
-    return out;
+    const bool adapter = std::any_of(ports.begin(), ports.end(), [](const PortInfo& p) { return p.usb; });
+    return adapter ? out : out + noAdapter;
 }
 
 std::string portsJson(const std::vector<PortInfo>& ports) {
@@ -71,7 +76,7 @@ std::string portsJson(const std::vector<PortInfo>& ports) {
 AutoPort pickAutoPort(const std::vector<PortInfo>& ports) {
     std::vector<const PortInfo*> usb;
     for (const PortInfo& port : ports) {
-        if (port.usb) usb.push_back(&port);
+        if (port.usb && port.state != PortState::Console) usb.push_back(&port);
     }
     if (usb.size() == 1) return {usb.front()->path, {}};
     AutoPort refusal;

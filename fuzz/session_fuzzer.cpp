@@ -189,11 +189,13 @@ int Model::session() {
     if (!open(9600)) return end(1);
     field(1003, "9600");
     line("status Power ON the phone ...");
-    // Only a lone 'T' or 'U' announces a phone; anything else, silence included, keeps the wait going.
+    // Only a lone 'T' or 'U' announces a phone; anything else, silence included, keeps the wait going; a
+    // line that goes away ends it.
     std::optional<Bytes> hello;
     do {
         hello = read();
         if (aborted) return kSessionAborted;
+        if (gone) return end(1);  // the adapter was pulled out: waiting on would hold a dead device
     } while (!hello || (*hello != Bytes{'T'} && *hello != Bytes{'U'}));
     const bool t1x = hello->front() == 'T';
     detected = true;

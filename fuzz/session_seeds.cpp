@@ -61,7 +61,7 @@ std::vector<Script> seeds() {
         Script{"broken-image", kUnusableImage, {kBroken}},
         Script{"port-busy", kPortBusy, {k40Frames, kOpenFails}},
         Script{"abort-at-power-on", kSessionAborted, {k40Frames}},
-        Script{"gone-at-power-on", kSessionAborted, {k40Frames, kGone, 1, 'T'}},
+        Script{"gone-at-power-on", kPortBusy, {k40Frames, kGone, 1, 'T'}},
         phone("noise-tu", 0, k40Frames, "TU").reply("T").good(0),
         phone("noise-x", 0, k40Frames, "X").reply("T").good(0),
         phone("noise-ff-00-t", 0, k40Frames, {"\xFF\x00T", 3}).reply("T").good(0),

@@ -12,7 +12,11 @@ constexpr std::uint8_t kMarker[] = {'#', '%'};
 
 bool decodeEmma(const std::uint8_t* content, std::size_t size, std::uint8_t* output, std::size_t outputSize,
                 FrameRun& run, std::string& headerText) {
-    if (size < kEmmaMinimumSize) return false;
+    if (size < kEmmaMinimumSize) {
+        run.failure = LoadFailure(LoadProblem::EmmaTooShort);
+        run.failure.left = size;
+        return false;
+    }
     headerText.assign(1, ' ');
     headerText.append(reinterpret_cast<const char*>(content + kField1Offset), kField1Length);
     headerText.push_back(' ');
@@ -20,7 +24,10 @@ bool decodeEmma(const std::uint8_t* content, std::size_t size, std::uint8_t* out
 
     const std::int32_t marker =
         findPattern(content, size < kSearchWindow ? size : kSearchWindow, kMarker, sizeof kMarker);
-    if (marker < 0) return false;
+    if (marker < 0) {
+        run.failure.problem = LoadProblem::EmmaNoMarker;
+        return false;
+    }
 
     std::size_t input = static_cast<std::size_t>(marker) + sizeof kMarker;
     std::size_t out = 0;
@@ -30,9 +37,12 @@ bool decodeEmma(const std::uint8_t* content, std::size_t size, std::uint8_t* out
             ++input;
             continue;
         }
-        if (size - input < 2) return false;  // no count byte
-        const std::size_t count = std::uint8_t(content[input + 1] ^ EMMA_MASK);
-        if (count + 2 > size - input) return false;
+        // Without a count byte, the shortest record is what is missing.
+        const std::size_t count = size - input < 2 ? 0 : std::uint8_t(content[input + 1] ^ EMMA_MASK);
+        if (count + 2 > size - input) {
+            run.failure = LoadFailure::frameCut(run.frames + 1, input, count + 2, size - input);
+            return false;
+        }
         // Every record grows by one byte and takes at least two on disk, so size + size/2 always suffices;
         // the test only keeps a wrong caller from writing past the buffer.
         if (count + Frame::kOverhead > outputSize - out) return false;

@@ -1,5 +1,6 @@
 #include "image/read_image.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <utility>
@@ -11,19 +12,34 @@ namespace {
 // The session needs a header frame and a termination frame.
 constexpr std::size_t kMinimumFrames = 2;
 
-ReadResult corrupt() {
+ReadResult refused(ReadOutcome outcome, LoadFailure failure) {
     ReadResult result;
-    result.outcome = ReadOutcome::CorruptFile;
+    result.outcome = outcome;
+    result.failure = std::move(failure);
     return result;
+}
+
+ReadResult unrecognized(const std::vector<std::uint8_t>& content) {
+    if (content.empty()) return refused(ReadOutcome::UnrecognizedFormat, LoadFailure(LoadProblem::Empty));
+    LoadFailure failure(LoadProblem::UnknownStart);
+    failure.firstBytes.assign(content.begin(), content.begin() + std::min<std::size_t>(content.size(), 4));
+    return refused(ReadOutcome::UnrecognizedFormat, std::move(failure));
 }
 
 ReadResult readImageOrThrow(std::vector<std::uint8_t> content) {
     const std::optional<ImageFormat> format = detectFormat(content.data(), content.size());
-    if (!format) return ReadResult{};  // UnrecognizedFormat
-    // Positions and sizes in an image are 32-bit.
-    if (content.size() > std::numeric_limits<std::uint32_t>::max()) return corrupt();
-
+    if (!format) return unrecognized(content);
     FrameRun run;
+    const auto corrupt = [&run, format] {
+        run.failure.format = format;
+        return refused(ReadOutcome::CorruptFile, run.failure);
+    };
+    // Positions and sizes in an image are 32-bit.
+    if (content.size() > std::numeric_limits<std::uint32_t>::max()) {
+        run.failure.problem = LoadProblem::TooLarge;
+        return corrupt();
+    }
+
     std::string emmaHeader;
     std::vector<std::uint8_t> buffer;
     switch (*format) {
@@ -36,7 +52,6 @@ ReadResult readImageOrThrow(std::vector<std::uint8_t> content) {
             buffer = std::move(content);
             break;
         case ImageFormat::EMMA: {
-            if (content.size() < kEmmaMinimumSize) return corrupt();
             buffer.resize(content.size() + content.size() / 2);
             if (!decodeEmma(content.data(), content.size(), buffer.data(), buffer.size(), run, emmaHeader)) {
                 return corrupt();
@@ -45,7 +60,9 @@ ReadResult readImageOrThrow(std::vector<std::uint8_t> content) {
             break;
         }
     }
-    if (run.frames < kMinimumFrames || run.size > std::numeric_limits<std::uint32_t>::max()) return corrupt();
+    if (run.frames < kMinimumFrames) run.failure = LoadFailure::tooFewFrames(run.frames);
+    if (run.size > std::numeric_limits<std::uint32_t>::max()) run.failure.problem = LoadProblem::TooLarge;
+    if (run.failure.problem != LoadProblem::None) return corrupt();
 
     ReadResult result;
     result.outcome = ReadOutcome::Ok;
@@ -69,8 +86,6 @@ ReadResult readImage(std::vector<std::uint8_t> content) {
         return readImageOrThrow(std::move(content));
     } catch (const std::bad_alloc&) {
         // The EMMA output buffer (one and a half times the file) is the allocation that can fail.
-        ReadResult result;
-        result.outcome = ReadOutcome::OutOfMemory;
-        return result;
+        return refused(ReadOutcome::OutOfMemory, LoadFailure(LoadProblem::NoMemory));
     }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "flash_image.h"
+#include "load_failure.h"
 
 // OutOfMemory: the decoded image could not be allocated (shown like a file that cannot be opened).
 enum class ReadOutcome { Ok, UnrecognizedFormat, CorruptFile, OutOfMemory };
@@ -13,6 +14,7 @@ struct ReadResult {
     ReadOutcome outcome = ReadOutcome::UnrecognizedFormat;
     FlashImage image;      // valid only when outcome == Ok
     ImageSummary summary;  // valid only when outcome == Ok
+    LoadFailure failure;   // which check refused the content, when outcome != Ok
 };
 
 inline constexpr std::uint8_t EMMA_MASK = 0xA7;

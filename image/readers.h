@@ -9,19 +9,22 @@
 #include <vector>
 
 #include "image/flash_image.h"
+#include "image/load_failure.h"
 
-// What a reader pass leaves behind: the length of the frame run it produced and what it saw on the way.
+// What a reader pass leaves behind: the length of the frame run it produced and what it saw on the way, or
+// where it stopped and why.
 struct FrameRun {
     std::size_t size = 0;
     std::size_t frames = 0;
     bool checksumsOk = true;
+    LoadFailure failure;
 };
 
 // Decided from the first bytes alone; nullopt when they match no format.
 std::optional<ImageFormat> detectFormat(const std::uint8_t* content, std::size_t size);
 
 // Each returns false for a file that is corrupt: a frame start that is not 'S' (SBIN), or any frame or record
-// whose count reaches past the end of the content.
+// whose count reaches past the end of the content; `run.failure` then says which and where.
 bool walkSbin(const std::uint8_t* content, std::size_t size, FrameRun& run);
 // Rewrites the text at the start of `content` into frames, in place.
 bool convertShex(std::uint8_t* content, std::size_t size, FrameRun& run);

@@ -17,11 +17,14 @@ bool convertShex(std::uint8_t* content, std::size_t size, FrameRun& run) {
             if (next == nullptr) break;
             input = static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - content);
         }
-        if (size - input < 4) return false;  // no room for the count characters
         std::uint8_t count = 0;
-        hexPairsToBytes(content + input + 2, &count, 1);
+        if (size - input >= 4) hexPairsToBytes(content + input + 2, &count, 1);
+        // Without room for the count characters, the shortest record is what is missing.
         const std::size_t textLength = 2 * std::size_t{count} + 4;
-        if (textLength > size - input) return false;
+        if (textLength > size - input) {
+            run.failure = LoadFailure::frameCut(run.frames + 1, input, textLength, size - input);
+            return false;
+        }
 
         const std::uint8_t type = content[input + 1];
         content[output] = Frame::kStart;

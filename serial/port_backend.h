@@ -57,6 +57,7 @@ struct SerialLink::Backend {
     ReplyBuffer reply;
     char portDigit = '1';
     std::atomic<bool> interrupted{false};
+    bool lost = false;
     std::atomic<std::uint64_t> written{0};
     // Held by open and write from their check of `interrupted` until the device call is done, and taken by
     // interrupt() to raise the flag: once interrupt() returns, nothing new reaches the line. Recursive: a

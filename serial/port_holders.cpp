@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "serial/port_checks.h"
+
 namespace {
 
 struct DirCloser {
@@ -26,15 +28,32 @@ int pidOf(const char* name) {
     return *end == '\0' && pid > 0 && pid <= INT_MAX ? static_cast<int>(pid) : 0;
 }
 
+std::string baseName(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// The kernel keeps a command name of at most 15 characters ("phone-updater-c"). When that is all it holds,
+// the executable's name (or, for another user's process, the name it was started by) that it begins says
+// more. A script keeps its own name (its executable is the interpreter), and so does a process that renamed
+// itself.
 std::string programName(const std::string& processDir) {
-    char name[64] = {};
-    const int fd = ::open((processDir + "/comm").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    const ssize_t n = ::read(fd, name, sizeof name - 1);
-    ::close(fd);
-    std::string text(name, n > 0 ? static_cast<std::size_t>(n) : 0);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
-    return text;
+    constexpr std::size_t kCommandNameLength = 15;
+    std::string name = readSystemFile(processDir + "/comm", 64);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\0')) name.pop_back();
+    if (!name.empty() && name.size() < kCommandNameLength) return name;
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink((processDir + "/exe").c_str(), link, sizeof link);
+    std::string executable = baseName(std::string(link, n > 0 ? static_cast<std::size_t>(n) : 0));
+    const std::string deleted = " (deleted)";  // the file was replaced since it was started
+    if (executable.size() > deleted.size() &&
+        executable.compare(executable.size() - deleted.size(), deleted.size(), deleted) == 0)
+        executable.resize(executable.size() - deleted.size());
+    const std::string commandLine = readSystemFile(processDir + "/cmdline", PATH_MAX);
+    const std::string started = baseName(commandLine.substr(0, commandLine.find('\0')));
+    for (const std::string& full : {executable, started}) {
+        if (full.size() > name.size() && full.compare(0, name.size(), name) == 0) return full;
+    }
+    return name;
 }
 
 enum class FdSearch { Found, NotFound, Unreadable };

@@ -13,16 +13,26 @@ struct SystemRoots {
     std::string sysfs = "/sys";
     std::string dev = "/dev";
     std::string proc = "/proc";
+    std::string run = "/run";         // udev's device database, logind's sessions
+    std::string etc = "/etc";         // udev rules an administrator added or masked
+    std::string usrLib = "/usr/lib";  // udev rules packages install
 };
 
 struct PortHolder {
     int pid = 0;
-    std::string program;  // the process's own name, as `ps` shows it
+    // The program's name: the kernel's (`ps`'s) command name, or the executable's when that name is only
+    // its first 15 characters.
+    std::string program;
 
     bool operator==(const PortHolder&) const = default;
 };
 
-enum class PortState { Ready, PermissionDenied, Missing, Held, Unusable };
+// Console: the kernel's console or the terminal of a login prompt, never used for an update.
+enum class PortState { Ready, PermissionDenied, Missing, Held, Unusable, Console };
+
+// What keeps a user of this machine out of a USB serial port that the package's udev rule would open to
+// them; Unknown for other ports, or when none of these is the cause.
+enum class PermissionCause { Unknown, RuleMissing, RuleNotApplied, NotAtSeat };
 
 struct PortInfo {
     std::string name;     // kernel name, e.g. "ttyUSB0"
@@ -41,9 +51,12 @@ struct PortInfo {
     std::vector<PortHolder> suspects;  // known port grabbers whose open files could not be inspected
     std::string group;                 // a group whose members may use the device, or empty
     std::string owner;                 // the device's owner if the owner may use it
+    PermissionCause permission = PermissionCause::Unknown;  // with PermissionDenied
+    PortHolder login;  // with Console: the login prompt on it, or pid 0 for the kernel's console
 };
 
-// Every serial device that has hardware behind it, in name order (ttyS ports with no UART are left out).
+// Every serial device that has hardware behind it, in name order (ttyS ports with no UART are left out). A
+// console has no COM name: COM1..COM4 never lead to it.
 std::vector<PortInfo> listPorts(const SystemRoots& roots = {});
 // False where there is no /sys/class/tty to list (another system, or sysfs not mounted).
 bool canListPorts(const SystemRoots& roots = {});
@@ -59,17 +72,18 @@ PortGrabber portGrabber(const std::string& program);
 // Texts. Multi-line ones break where a window's tooltip should; one-line reports join them with spaces.
 // "USB serial cable 067b:2303 (Prolific)" for a USB device, else empty.
 std::string portLabel(const PortInfo& port);
-// "ready", "permission denied", "missing", "held", "not usable": the state's stable name.
+// "ready", "permission denied", "missing", "held", "not usable", "console": the state's stable name.
 const char* portStateName(PortState state);
-// The name, with the holders for a held port: "held by vim (pid 4242)".
+// The name, with the holders for a held port: "held by vim (pid 4242)"; "system console" for a console.
 std::string portStateText(const PortInfo& port);
-// How to clear the way (permission or a known grabber), or empty.
+// How to clear the way (permission, a known grabber) or why a console stays out of it, or empty.
 std::string portFix(const PortInfo& port);
 // The label (if any) and the state: "USB serial cable 067b:2303 (Prolific), ready".
 std::string portDetails(const PortInfo& port);
 // "/dev/ttyUSB0 (COM1): USB serial cable 067b:2303 (Prolific), ready".
 std::string portSummary(const PortInfo& port);
-// Why an open of `port` failed with `error`, as one line: "/dev/ttyUSB0: the port is held by ...".
+// Why an open of `port` failed with `error`, as one line: "/dev/ttyUSB0: the port is held by ...", or
+// "/dev/ttyUSB0: another phone-updater-cli (pid 9541) is updating on it".
 std::string openFailureReason(const PortInfo& port, OpenError error);
 // Line breaks to spaces, other control characters to '?': for one-line output of text read from the system.
 std::string oneLine(const std::string& text);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "serial/port_checks.h"
 #include "serial/port_holders.h"
 #include "serial/port_info.h"
 
@@ -25,14 +26,7 @@ constexpr int kWalkLimit = 64;                 // deeper than any real device tr
 // A sysfs attribute's text without its line end; empty unless it is a regular file (a FIFO in its place
 // would block a read, a device node would be opened).
 std::string readAttribute(const fs::path& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return {};
-    char buffer[kAttributeLimit];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
-    std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::string text = readSystemFile(file, kAttributeLimit);
     text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
@@ -100,12 +94,17 @@ std::string groupNameOf(gid_t gid) {
     return std::to_string(gid);
 }
 
-// Ready, missing, forbidden or not a device, then who else has it open. Never opens the device: opening a
-// serial port raises its modem lines, which a phone may take as a signal.
+// Ready, missing, a console, forbidden or not a device, then who else has it open. Never opens the device:
+// opening a serial port raises its modem lines, which a phone may take as a signal.
 void readState(PortInfo& port, const SystemRoots& roots) {
     struct stat info {};
     if (::stat(port.path.c_str(), &info) != 0) {
         port.state = errno == EACCES ? PortState::PermissionDenied : PortState::Missing;
+        return;
+    }
+    const std::string number = deviceNumber(port.path, port.name, roots);
+    if (isConsole(port.name, number, roots, port.login)) {
+        port.state = PortState::Console;
         return;
     }
     if ((info.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR)) port.owner = nameOf(info.st_uid);
@@ -118,6 +117,8 @@ void readState(PortInfo& port, const SystemRoots& roots) {
     }
     if (::access(port.path.c_str(), R_OK | W_OK) != 0) {
         port.state = errno == EACCES || errno == EPERM ? PortState::PermissionDenied : PortState::Unusable;
+        if (port.state == PortState::PermissionDenied)
+            port.permission = permissionCause(port.name, number, roots, ::getuid());
         return;
     }
     HolderScan scan = findPortHolders(port.path, roots.proc);
@@ -145,8 +146,8 @@ PortInfo describeTty(const std::string& name, const std::string& path, const Sys
         readUsbDevice(device, sysRoot, port);
     }
     port.byId = findById(name, roots.dev);
-    port.comName = comNameOf(path, roots.dev);
     readState(port, roots);
+    if (port.state != PortState::Console) port.comName = comNameOf(path, roots.dev);
     return port;
 }
 

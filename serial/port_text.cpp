@@ -1,5 +1,6 @@
 // What the CLI, `ports` and the window's tooltips say about a port. Strings read from the system (USB
 // descriptors, process names, file names) can hold anything: control characters are shown as '?'.
+#include <algorithm>
 #include <string>
 
 #include "serial/port_info.h"
@@ -34,6 +35,49 @@ bool isPlainName(const std::string& name) {
         if (!plain) return false;
     }
     return true;
+}
+
+// This program's own names: a holder by one of them is another update under way.
+bool isUpdater(const std::string& program) {
+    return program == "phone-updater-cli" || program == "phone-updater";
+}
+
+std::string joinGroupFix(const std::string& group) {
+    return "add your user to the " + group + " group\n(sudo adduser $USER " + group + "), then log in again";
+}
+
+std::string permissionFix(const PortInfo& port) {
+    const std::string group = port.group.empty() ? std::string("dialout") : printable(port.group);
+    switch (port.permission) {
+        case PermissionCause::RuleMissing:
+            return "the package's udev rule, which opens USB serial ports to the person at the desk, is not\n"
+                   "installed (or is turned off): install the package, or " +
+                   joinGroupFix(group);
+        case PermissionCause::RuleNotApplied:
+            return "the package's udev rule has not been applied to this port yet: plug the adapter in "
+                   "again,\n"
+                   "or run sudo udevadm trigger --subsystem-match=tty --action=change";
+        case PermissionCause::NotAtSeat:
+            return "only the person at the desk (the active local session) may use it, and this login is "
+                   "not\n"
+                   "there (a remote login?): " +
+                   joinGroupFix(group);
+        case PermissionCause::Unknown:
+            break;
+    }
+    if (!port.group.empty()) return joinGroupFix(group);
+    return port.owner.empty() ? std::string()
+                              : "only its owner, " + printable(port.owner) +
+                                    ", may use it; a udev rule can give it a group\n"
+                                    "(GROUP=\"dialout\", MODE=\"0660\") whose members may use it too";
+}
+
+std::string consoleFix(const PortInfo& port) {
+    const std::string why = port.login.pid == 0
+                                ? "the kernel writes its messages to this port (it is in /proc/consoles)"
+                                : "a login prompt, " + printable(port.login.program) + " (pid " +
+                                      std::to_string(port.login.pid) + "), runs on this port";
+    return why + ", so no update ever uses it:\nconnect the phone through a USB serial adapter";
 }
 
 std::string holderText(const PortHolder& holder) {
@@ -107,6 +151,8 @@ const char* portStateName(PortState state) {
             return "missing";
         case PortState::Held:
             return "held";
+        case PortState::Console:
+            return "console";
         case PortState::Unusable:
             break;
     }
@@ -114,6 +160,7 @@ const char* portStateName(PortState state) {
 }
 
 std::string portStateText(const PortInfo& port) {
+    if (port.state == PortState::Console) return "system console";
     if (port.state != PortState::Held) return portStateName(port.state);
     if (port.holders.empty()) {
         if (port.suspects.empty()) return "held by another program";
@@ -128,15 +175,8 @@ std::string portStateText(const PortInfo& port) {
 }
 
 std::string portFix(const PortInfo& port) {
-    if (port.state == PortState::PermissionDenied) {
-        if (!port.group.empty()) {
-            const std::string group = printable(port.group);
-            return "add your user to the " + group + " group\n(sudo adduser $USER " + group +
-                   "), then log in again";
-        }
-        return port.owner.empty() ? std::string()
-                                  : "only its owner, " + printable(port.owner) + ", may use it";
-    }
+    if (port.state == PortState::PermissionDenied) return permissionFix(port);
+    if (port.state == PortState::Console) return consoleFix(port);
     if (port.state != PortState::Held) return {};
     return grabberFix(port, port.holders.empty() ? port.suspects : port.holders);
 }
@@ -155,9 +195,16 @@ std::string portSummary(const PortInfo& port) {
 std::string openFailureReason(const PortInfo& port, OpenError error) {
     PortInfo seen = port;
     std::string reason;
-    if (error == OpenError::Busy) {
+    const auto updater = std::find_if(port.holders.begin(), port.holders.end(),
+                                      [](const PortHolder& holder) { return isUpdater(holder.program); });
+    if (error == OpenError::Busy && updater != port.holders.end()) {
+        return oneLine(port.path + ": another " + holderText(*updater) + " is updating on it");
+    } else if (error == OpenError::Busy) {
         seen.state = PortState::Held;
         reason = "the port is " + portStateText(seen);
+    } else if (error == OpenError::Console) {
+        seen.state = PortState::Console;
+        reason = portStateText(seen);
     } else if (error == OpenError::Permission) {
         seen.state = PortState::PermissionDenied;
         reason = portStateText(seen);

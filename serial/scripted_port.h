@@ -17,6 +17,8 @@ struct Window {
     // Data: what arrives during the window, any length: a reader takes up to its capacity, the rest waits
     // in the line's input until it is purged.
     std::vector<std::uint8_t> bytes;
+    // What arrives as the window closes, too late for its reader: left in the line's input.
+    std::vector<std::uint8_t> late;
 };
 
 struct Script {

@@ -20,6 +20,8 @@ const char* openErrorText(OpenError error) {
             return "permission denied";
         case OpenError::Settings:
             return "the device refused the line settings";
+        case OpenError::Console:
+            return "the port is the system console";
         case OpenError::Other:
             break;
     }
@@ -48,6 +50,7 @@ bool SerialLink::open(char portDigit, std::uint32_t speed) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     b.portDigit = portDigit;
+    b.lost = false;
     close();
     PortOpenResult result;
     if (b.interrupted) {
@@ -111,15 +114,26 @@ bool SerialLink::readReply() {
             b.reply = ReplyBuffer{};
             return false;
         }
-        serial_port::purgeInput(*b.port);  // anything after this attempt is stale
         if (received > 0) {
+            serial_port::purgeInput(*b.port);  // anything after the reply's window is stale
             b.reply.count = received;
             activityFlags.rxSeen = true;
             return true;
         }
-        if (result == WindowResult::Failed) return false;  // the line is gone; more attempts cannot help
+        // An empty window leaves the input alone: what came as it closed (still on its way through a USB
+        // driver when the wait ended) is the awaited reply, not a stale one.
+        if (result == WindowResult::Failed) {  // the line is gone; more attempts cannot help
+            b.lost = true;
+            b.lastError = OpenError::Missing;
+            b.lastErrno = ENODEV;
+            return false;
+        }
     }
     return false;
+}
+
+bool SerialLink::lineLost() const {
+    return backend_->lost;
 }
 
 const ReplyBuffer& SerialLink::reply() const {

@@ -27,7 +27,8 @@ struct ReadRule {
 };
 
 // Why the last open failed, so a front end can say more than "Port is busy".
-enum class OpenError { None, Missing, Busy, Permission, Settings, Other };
+// Console: the system's console, which is never opened.
+enum class OpenError { None, Missing, Busy, Permission, Settings, Other, Console };
 const char* openErrorText(OpenError error);
 
 // COM1..COM4 on this system: /dev/ttyUSB<n-1>, else /dev/ttyACM<n-1>, else /dev/ttyS<n-1>.
@@ -61,6 +62,10 @@ class SerialLink {
     // kReplyCapacity bytes), and pending input is purged after every window. On a closed or vanished line it
     // fails after one window.
     bool readReply();
+
+    // True once a read found the open device gone (hung up, at its end, failing): an unplugged adapter.
+    // lastOpenError() then says Missing. The next open clears it.
+    bool lineLost() const;
 
     const ReplyBuffer& reply() const;
     // Bytes of every successful write since the link was made. Thread-safe.

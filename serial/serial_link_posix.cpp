@@ -12,6 +12,7 @@
 #include <string>
 
 #include "serial/port_backend.h"
+#include "serial/port_checks.h"
 #include "serial/port_holders.h"
 
 struct PlatformPort {
@@ -121,6 +122,8 @@ bool supportedSpeed(std::uint32_t speed) {
 }
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+    // The system's console is no phone's line, whatever name leads to it.
+    if (isConsolePath(path)) return {OpenError::Console, EBUSY};
     // Exclusive like a COM port elsewhere: a device another program has open (a modem prober, a forgotten
     // terminal) is left alone, not even opened, since opening raises its modem lines.
     if (heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};

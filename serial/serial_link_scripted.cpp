@@ -48,10 +48,10 @@ std::optional<Window> scripted_port::ByteScript::window() {
         if (tag <= kLongest) {
             const std::uint8_t* from = at_;
             at_ += std::min<std::ptrdiff_t>(tag, end_ - at_);
-            return Window{Window::Kind::Data, {from, at_}};
+            return Window{Window::Kind::Data, {from, at_}, {}};
         }
-        if (tag == kLong) return Window{Window::Kind::Data, std::vector<std::uint8_t>(1000u + next(), 'L')};
-        if (tag == kGone) return Window{Window::Kind::Gone, {}};
+        if (tag == kLong) return Window{Window::Kind::Data, std::vector<std::uint8_t>(1000u + next(), 'L'), {}};
+        if (tag == kGone) return Window{Window::Kind::Gone, {}, {}};
         if (tag != kGoneAtWrite && tag != kAbortAtWrite) return Window{};
         (tag == kGoneAtWrite ? goneIn_ : abortIn_) = next();  // takes no window of its own
     }
@@ -154,6 +154,7 @@ WindowResult readWindow(PlatformPort& port, std::uint8_t* buffer, std::size_t ca
     received = std::min(capacity, port.input.size());
     std::copy(port.input.begin(), port.input.begin() + static_cast<std::ptrdiff_t>(received), buffer);
     port.input.erase(port.input.begin(), port.input.begin() + static_cast<std::ptrdiff_t>(received));
+    port.input.insert(port.input.end(), window.late.begin(), window.late.end());
     return WindowResult::Ok;
 }
 

@@ -23,6 +23,12 @@ class Panel {
     virtual void progressReset() = 0;
     // Modal; returns when the user has closed it.
     virtual void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
+    // The same message with a second text under it: the cause, and what to do. A panel with no room for it
+    // shows the message alone.
+    virtual void showDetailedMessage(const std::string& text, const std::string& /*detail*/,
+                                     const std::string& caption, MessageIcon icon) {
+        showMessage(text, caption, icon);
+    }
     virtual char selectedPortDigit() = 0;  // '1'..'4'
     virtual void setControlEnabled(int control, bool enabled) = 0;
     virtual void setControlVisible(int control, bool visible) = 0;

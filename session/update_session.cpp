@@ -82,7 +82,12 @@ int Conversation::powerOnWait(PhoneModel& model) {
     for (;;) {
         if (aborted()) return kSessionAborted;
         ctx_.link.clearErrors();
-        if (!ctx_.link.readReply()) continue;
+        if (!ctx_.link.readReply()) {
+            // An adapter pulled out during the wait: waiting on the dead device would keep its name taken, so
+            // the adapter, plugged in again, would come back under another name.
+            if (ctx_.link.lineLost()) return fail(kPortBusy);
+            continue;
+        }
         const ReplyBuffer& reply = ctx_.link.reply();
         if (auto detected = modelFromPowerOn(reply.bytes.data(), reply.count)) {
             model = *detected;

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "serial/activity_flags.h"
 #include "serial/port_info.h"
 #include "serial/serial_link.h"
+#include "session/session_control.h"
 #include "ui/about_text.h"
 #include "ui/dialog_units.h"
 #include "ui/panel_fonts.h"
@@ -68,14 +70,24 @@ void applySunkenEdge(QFrame* frame) {
 
 }  // namespace
 
-void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption,
-                         MessageIcon icon) {
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& detail,
+                         const std::string& caption, MessageIcon icon) {
     box.setWindowTitle(fromText(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(fromText(text));
+    // The informative text is a label of its own: plain text too, or a name with markup in it would render.
+    box.setInformativeText(fromText(detail));
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     box.setIcon(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    // A reason names a path and a fix: room for about 60 characters a line, not the main text's narrow
+    // width. The box lays itself out anew when its parts change, so this comes last.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!detail.empty() && grid != nullptr)
+        grid->addItem(new QSpacerItem(box.fontMetrics().averageCharWidth() * 60, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 ControlPanel::ControlPanel(QWidget* parent) : QWidget(parent) {
@@ -262,13 +274,18 @@ void ControlPanel::progressReset() {
 }
 
 void ControlPanel::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    if (messageBox_) {
-        messageBox_(text, caption, icon);
-        return;
-    }
+    const bool portFailed = portFailure_ && text == failureMessage(kPortBusy);
+    showDetailedMessage(text, portFailed ? portFailure_() : std::string(), caption, icon);
+}
+
+void ControlPanel::showDetailedMessage(const std::string& text, const std::string& detail,
+                                       const std::string& caption, MessageIcon icon) {
     QMessageBox box(this);
-    configureMessageBox(box, text, caption, icon);
-    box.exec();
+    configureMessageBox(box, text, detail, caption, icon);
+    if (messageBox_)
+        messageBox_(box);
+    else
+        box.exec();
 }
 
 char ControlPanel::selectedPortDigit() {

@@ -34,17 +34,19 @@ inline constexpr int kSendLightY = 189;
 
 class QMessageBox;
 
-// The box showMessage shows: caption, plain text, the error icon or none, one OK button, application-modal.
-void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& caption,
-                         MessageIcon icon);
+// The box showMessage shows: caption, plain text, the detail (if any) as its informative text under it, the
+// error icon or none, one OK button, application-modal.
+void configureMessageBox(QMessageBox& box, const std::string& text, const std::string& detail,
+                         const std::string& caption, MessageIcon icon);
 
 class ControlPanel : public QWidget, public Panel {
     Q_OBJECT
 
   public:
-    // Replaces the modal message box (tests): receives what the box would show.
-    using MessageBoxFunction =
-        std::function<void(const std::string& text, const std::string& caption, MessageIcon icon)>;
+    // Replaces running the modal message box (tests): receives the box as it would show.
+    using MessageBoxFunction = std::function<void(QMessageBox& box)>;
+    // Why the session's port would not open, for the "Port is busy" box: "PATH: why: fix".
+    using PortFailureFunction = std::function<std::string()>;
     // Maps a port digit to the device its radio button's tooltip names (default: defaultPortPath).
     using PortPathFunction = std::function<std::string(char portDigit)>;
 
@@ -58,7 +60,10 @@ class ControlPanel : public QWidget, public Panel {
     void progressStart(std::uint32_t range) override;
     void progressStep() override;
     void progressReset() override;
+    // "Port is busy" gets the port failure as its detail.
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& detail, const std::string& caption,
+                             MessageIcon icon) override;
     char selectedPortDigit() override;
     void setControlEnabled(int control, bool enabled) override;
     void setControlVisible(int control, bool visible) override;
@@ -83,9 +88,11 @@ class ControlPanel : public QWidget, public Panel {
     void stopTimers();
 
     void setMessageBoxFunction(MessageBoxFunction function) { messageBox_ = std::move(function); }
+    void setPortFailureFunction(PortFailureFunction function) { portFailure_ = std::move(function); }
     void setPortPathFunction(PortPathFunction function);
     // Where the port tooltips look the devices up (default: the system's own tables).
     void setPortRoots(const SystemRoots& roots);
+    const SystemRoots& portRoots() const { return portRoots_; }
     void refreshPortTooltips();
 
     QWidget* control(int id) const;
@@ -133,6 +140,7 @@ class ControlPanel : public QWidget, public Panel {
     bool painted_ = false;
     int iconFrame_ = 0;
     MessageBoxFunction messageBox_;
+    PortFailureFunction portFailure_;
     PortPathFunction portPath_;
     SystemRoots portRoots_;
 };

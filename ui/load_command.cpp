@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "image/display_text.h"
+#include "image/load_failure.h"
 #include "image/module_name.h"
 #include "image/read_image.h"
 #include "image/summary_text.h"
@@ -45,8 +46,10 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
     // Read before anything is released: a file that cannot be read whole is reported like one that cannot
     // be opened, and the image held so far stays held.
     std::vector<std::uint8_t> content;
-    if (!readWholeFile(*path, content)) {
-        panel.showMessage(kCannotOpenText, "Error", MessageIcon::Error);
+    LoadFailure failure;
+    if (!readWholeFile(*path, content, nullptr, &failure)) {
+        panel.showDetailedMessage(kCannotOpenText, loadFailureReason(*path, failure), "Error",
+                                  MessageIcon::Error);
         panel.setStatus("Ready");
         return;
     }
@@ -57,16 +60,20 @@ void loadSoftware(Panel& panel, HeldImage& held, const OpenFileFunction& chooseF
     panel.setFieldText(IDC_MODULE, displayText(moduleName(*path), TextBytes::Utf8OrLatin1));
 
     ReadResult result = readImage(std::move(content));
+    const auto refused = [&] {
+        panel.showDetailedMessage(loadFailureText(result.outcome), loadFailureReason(*path, result.failure),
+                                  "Error", MessageIcon::Error);
+    };
     switch (result.outcome) {
         case ReadOutcome::UnrecognizedFormat:
-            panel.showMessage(loadFailureText(result.outcome), "Error", MessageIcon::Error);
+            refused();
             panel.clearImageFields();
             return;
         case ReadOutcome::CorruptFile:
         case ReadOutcome::OutOfMemory:
             // The image held before is gone already (its memory was needed): no image, empty fields.
             panel.clearImageFields();
-            panel.showMessage(loadFailureText(result.outcome), "Error", MessageIcon::Error);
+            refused();
             return;
         case ReadOutcome::Ok:
             break;

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "resources/program_text.h"
 #include "ui/command_line.h"
@@ -15,14 +17,44 @@
 
 namespace {
 
-// Qt ends the process with its own message when no display can be reached; ending with code 1 and no
-// message is what a failed start-up does here.
-bool displayReachable() {
+constexpr const char* kNoDisplay =
+    "phone-updater: no display: set DISPLAY or WAYLAND_DISPLAY, or run phone-updater-cli\n";
+
+// Whether a display is named at all; whether it can be reached, only starting the platform tells.
+bool displayNamed() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0') return true;
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// While the application starts, Qt's messages wait: when no display can be reached Qt warns twice, then
+// ends the process with advice to reinstall and an abort. That fatal message becomes the one sentence above
+// and exit code 1; after a good start the waiting messages go out as they would have.
+struct HeldMessage {
+    QtMsgType type;
+    std::string category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+QtMessageHandler qtHandler = nullptr;
+
+void holdStartUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fputs(kNoDisplay, stderr);
+        std::_Exit(1);
+    }
+    heldMessages.push_back({type, context.category ? context.category : "", text});
+}
+
+void releaseStartUpMessages() {
+    qInstallMessageHandler(qtHandler);
+    for (const HeldMessage& message : heldMessages) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.c_str());
+        qtHandler(message.type, context, message.text);  // Qt's own when none was installed before
+    }
+    heldMessages.clear();
 }
 
 std::unique_ptr<MainWindow> createMainWindow() {
@@ -46,8 +78,13 @@ int main(int argc, char* argv[]) {
         std::printf("phone-updater %s\n", kProgramVersion);
         return 0;
     }
-    if (!displayReachable()) return 1;
+    if (!displayNamed()) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
+    }
+    qtHandler = qInstallMessageHandler(holdStartUpMessage);
     QApplication app(argc, argv);
+    releaseStartUpMessages();
     // The desktop entry's name, so that a desktop shows the window under the entry's icon and name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.phone_flash_updater"));
     const WindowCommandLine command = parseWindowCommandLine({argv + 1, argv + argc});  // Qt's options gone

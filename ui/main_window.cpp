@@ -24,6 +24,12 @@ MainWindow::MainWindow() : QWidget(nullptr, Qt::Window) {
     });
     panel_->setClockSource(&session_->state().clockRunning);
     panel_->setLightsSource(&session_->state().sessionRunning);
+    // Read while the worker waits for its "Port is busy" box: the link holds that open's error and path.
+    panel_->setPortFailureFunction([this] {
+        const SerialLink& link = session_->link();
+        return openFailureReason(describePort(link.lastOpenPath(), panel_->portRoots()),
+                                 link.lastOpenError());
+    });
     openFile_ = platformOpenFile(this);
 
     connect(panel_, &ControlPanel::updatePressed, this, &MainWindow::onUpdatePressed);

@@ -293,7 +293,14 @@ void Win32Panel::progressReset() {
 }
 
 void Win32Panel::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    MessageBoxW(panel_, utf16(text).c_str(), utf16(caption).c_str(),
+    showDetailedMessage(text, "", caption, icon);
+}
+
+// The detail (the cause: a file's name in any language and what is wrong with it) below the message.
+void Win32Panel::showDetailedMessage(const std::string& text, const std::string& detail,
+                                     const std::string& caption, MessageIcon icon) {
+    const std::string shown = detail.empty() ? text : text + "\n\n" + detail;
+    MessageBoxW(panel_, utf16(shown).c_str(), utf16(caption).c_str(),
                 MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : 0));
 }
 

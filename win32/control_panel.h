@@ -29,6 +29,8 @@ class Win32Panel final : public Panel {
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& detail, const std::string& caption,
+                             MessageIcon icon) override;
     char selectedPortDigit() override;
     void setControlEnabled(int control, bool enabled) override;
     void setControlVisible(int control, bool visible) override;

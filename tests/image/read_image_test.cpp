@@ -23,36 +23,56 @@ Bytes markAt(std::size_t at) {
 
 const Bytes run3 = image(3), text = toShex(run3), two = header() + endFrame();
 
-TEST(ReadImage, RefusesWhatHoldsNoImage) {
-    // No format's first bytes: empty, other text, an S1 record first, a line end or space first.
-    for (const Bytes& content : {Bytes{}, bytesOf("hello"), with(text, 1, '1'), bytesOf("\n") + text,
-                                 bytesOf(" ") + text, bytesOf("\r\n") + run3})
+TEST(ReadImage, RefusesWhatHoldsNoImageAndSaysWhichCheckAndWhere) {
+    // No format's first bytes: an S1 record first, a line end or space first.
+    for (const Bytes& content :
+         {with(text, 1, '1'), bytesOf("\n") + text, bytesOf(" ") + text, bytesOf("\r\n") + run3})
         EXPECT_EQ(readImage(content).outcome, UnrecognizedFormat) << content.size();
     // SBIN with anything but 'S' at a frame start, frames that reach past the end, a lone header; SHEX
-    // records that reach past the end or fewer than two; EMMA too short, without its marker within 2048
-    // bytes, cut, or with one frame.
-    const Bytes corrupt[] = {run3 + bytesOf("\n"),
-                             run3 + Bytes{0},
+    // records that reach past the end; EMMA too short or with one frame.
+    const Bytes corrupt[] = {run3 + Bytes{0},
                              run3 + bytesOf("s"),
                              image(1) + bytesOf("X") + image(1),
-                             cut(run3),
-                             run3 + bytesOf("S9"),
                              header(),
                              cut(header() + frame('1', Bytes(10, 1))),
                              with(two + frame('1', {0, 0, 1}), header().size(), 'X'),
-                             cut(text, 3),
                              text + bytesOf("S"),
                              text + bytesOf("S90"),
-                             toShex(header()),
-                             bytesOf("S0"),
-                             bytesOf("%"),
                              cut(toEmma({}), 3),
                              with(with(toEmma(run3), 38, '.'), 39, '.'),
-                             cut(toEmma(run3, "R1A", "000000_0000", 0, {})),
-                             toEmma(header()),
-                             toEmma(run3, "R1A", "000000_0000", 2047 - 38)};
+                             toEmma(header())};
     for (std::size_t i = 0; i < std::size(corrupt); ++i)
         EXPECT_EQ(readImage(corrupt[i]).outcome, CorruptFile) << i;
+    // Each check's reason, with the offset of the frame it stopped at (the first three: no format at all).
+    const Bytes emmaRun = cut(toEmma(run3, "R1A", "000000_0000", 0, {}));
+    const std::string cutShort = " is cut short: ";
+    const std::pair<Bytes, std::string> rows[] = {
+        {{}, "the file is empty"},
+        {bytesOf("hello"),
+         "the first bytes, 68 65 6C 6C (\"hell\"), are not the start of an SBIN, SHEX or EMMA image"},
+        {bytesOf("\x01S"),
+         "the first bytes, 01 53 (\".S\"), are not the start of an SBIN, SHEX or EMMA image"},
+        {run3 + bytesOf("\n"), "read as SBIN, frame 6 at offset 81 begins with 0A (\".\"), not with S"},
+        {cut(run3), "read as SBIN, frame 5 at offset 75" + cutShort + "5 of its 6 bytes are in the file"},
+        {run3 + bytesOf("S9"),
+         "read as SBIN, frame 6 at offset 81" + cutShort + "2 of its 3 bytes are in the file"},
+        {bytesOf("S0"), "read as SHEX, frame 1 at offset 0" + cutShort + "2 of its 4 bytes are in the file"},
+        {cut(text, 3), "read as SHEX, frame 5 at offset " + std::to_string(text.size() - 12) + cutShort +
+                           "9 of its 10 bytes are in the file"},
+        {toShex(header()),
+         "read as SHEX, too few frames: 1 frame, where an image needs a header and a termination frame"},
+        {toEmma({}),
+         "read as EMMA, too few frames: 0 frames, where an image needs a header and a termination frame"},
+        {bytesOf("%PDF"), "the EMMA header" + cutShort + "4 of its 38 bytes are in the file"},
+        {toEmma(run3, "R1A", "000000_0000", 2047 - 38), "no #% in the EMMA header's first 2,048 bytes"},
+        {emmaRun, "read as EMMA, frame 5 at offset 111" + cutShort + "4 of its 5 bytes are in the file"},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const ReadResult r = readImage(rows[i].first);
+        EXPECT_EQ(r.outcome, i < 3 ? UnrecognizedFormat : CorruptFile) << i;
+        EXPECT_EQ(loadFailureReason("in/f\n", r.failure), "in/f\u240a: " + rows[i].second);
+    }
+    EXPECT_EQ(loadFailureReason("f", readImage(run3).failure), "");
 }
 
 struct Case {

@@ -1,4 +1,5 @@
-// A /sys, /dev and /proc of our own making under a temporary directory, laid out as the kernel does.
+// A /sys, /dev, /proc (and the /run, /etc and /usr/lib that udev and logind use) of our own making under a
+// temporary directory, laid out as the kernel and those services do.
 #pragma once
 
 #include <stdlib.h>
@@ -20,7 +21,10 @@ class FakeSystem {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
     }
-    SystemRoots roots() const { return {root_ + "/sys", root_ + "/dev", root_ + "/proc"}; }
+    SystemRoots roots() const {
+        return {root_ + "/sys", root_ + "/dev", root_ + "/proc",
+                root_ + "/run", root_ + "/etc", root_ + "/usr/lib"};
+    }
     const std::string& root() const { return root_; }
 
     void file(const std::string& path, const std::string& text) const { std::ofstream(at(path)) << text; }

@@ -2,15 +2,16 @@
 // process, and the exact texts a user reads about a port.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "fake_system.h"
+#include "serial/port_checks.h"
 #include "serial/port_holders.h"
 #include "serial/port_info.h"
+#include "tests/support/named_child.h"
 
 namespace {
 
@@ -78,20 +79,6 @@ TEST(PortList, EveryKindOfDeviceGivesARowWithWhatCouldBeRead) {
     EXPECT_FALSE(canListPorts({sys.root() + "/none", sys.roots().dev, sys.roots().proc}));
 }
 
-// A child under another program's name that holds the pseudo-terminal open until killed.
-struct Holder {
-    explicit Holder(const std::string& path) : pid(::fork()) {
-        if (pid != 0) return;
-        ::prctl(PR_SET_NAME, "ModemManager");
-        if (::open(path.c_str(), O_RDWR | O_NOCTTY) >= 0) ::pause();
-        ::_exit(1);
-    }
-    ~Holder() {
-        if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
-    }
-    const pid_t pid;
-};
-
 TEST(PortHolders, ADeviceAnotherProcessHasOpenIsNamedAndLeftAlone) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
@@ -99,7 +86,7 @@ TEST(PortHolders, ADeviceAnotherProcessHasOpenIsNamedAndLeftAlone) {
     SerialLink link;
     link.setPortResolver([&](char) { return path; });
     {
-        Holder holder(path);
+        NamedChild holder(path, "ModemManager");
         PortInfo port;
         for (int wait = 0; wait < 500 && (port = describePort(path)).holders.empty(); ++wait) ::usleep(10000);
         EXPECT_EQ(
@@ -140,6 +127,102 @@ TEST(PortHolders, ProcessesThatCannotBeInspectedAreOnlySuspects) {
             ": the port is held by another program (perhaps ModemManager, pid 80): ModemManager probes "
             "serial devices for modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a "
             "udev rule");
+}
+
+TEST(PortHolders, AHolderIsNamedByItsProgramWhenTheKernelsNameIsCutShort) {
+    FakeSystem sys;
+    sys.file("dev/ttyUSB0", "");
+    const std::string device = sys.roots().dev + "/ttyUSB0";
+    // comm, the executable, the command line: what /proc has of each holder ("" leaves one out).
+    const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
+        {"phone-updater-c", "/usr/bin/phone-updater-cli", "phone-updater-cli\0flash", "phone-updater-cli"},
+        {"phone-updater-c", "/b/phone-updater-cli (deleted)", "", "phone-updater-cli"},
+        {"phone-updater-c", "", "/usr/bin/phone-updater-cli\0flash", "phone-updater-cli"},  // another user's
+        {"serial-monitor-", "/usr/bin/python3.11", "/usr/bin/python3\0serial-monitor-x", "serial-monitor-"},
+        {"miniterm.py", "/usr/bin/python3.11", "python3\0miniterm.py", "miniterm.py"},  // a script
+        {"ModemManager", "/usr/sbin/ModemManager", "", "ModemManager"},
+        {"", "/usr/bin/screen", "", "screen"},
+    };
+    std::vector<PortHolder> expected;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [comm, exe, cmdline, program] = rows[i];
+        const std::string pid = std::to_string(100 + i), dir = "proc/" + pid;
+        if (!comm.empty()) sys.file(dir + "/comm", comm + "\n");
+        if (!exe.empty()) sys.link(dir + "/exe", exe);
+        if (!cmdline.empty()) sys.file(dir + "/cmdline", cmdline + std::string(1, '\0'));
+        sys.link(dir + "/fd/3", device);
+        expected.push_back({static_cast<int>(100 + i), program});
+    }
+    EXPECT_EQ(findPortHolders(device, sys.roots().proc).holders, expected);
+    // Another update on the port says so; any other holder keeps its plain reason.
+    PortInfo port = describePort(device, sys.roots());
+    EXPECT_EQ(openFailureReason(port, OpenError::Busy),
+              device + ": another phone-updater-cli (pid 100) is updating on it");
+    port.holders.erase(port.holders.begin(), port.holders.begin() + 3);
+    const std::string held =
+        ": the port is held by serial-monitor- (pid 103), miniterm.py (pid 104), "
+        "ModemManager (pid 105), screen (pid 106): ModemManager probes";
+    EXPECT_EQ(openFailureReason(port, OpenError::Busy).substr(device.size(), held.size()), held);
+}
+
+TEST(PortPermission, SaysWhichOfRuleSeatOrGroupKeepsTheUserOut) {
+    FakeSystem sys;
+    const std::string rule = "/udev/rules.d/70-phone-flash-updater.rules";
+    const auto session = [&](const std::string& id, const std::string& lines) {
+        sys.file("run/systemd/sessions/" + id, "# This is private data. Do not parse.\n" + lines);
+    };
+    using enum PermissionCause;
+    // Each step changes the tree, then says what keeps uid 1000 out of ttyUSB0 (188:0).
+    const std::pair<std::function<void()>, PermissionCause> steps[] = {
+        {[] {}, RuleMissing},
+        {[&] { sys.file("usr/lib" + rule, "TAG+=\"uaccess\"\n"); }, RuleNotApplied},
+        {[&] { sys.link("etc" + rule, "/dev/null"); }, RuleMissing},  // masked
+        {[&] { std::filesystem::remove(sys.root() + "/etc" + rule); }, RuleNotApplied},
+        {[&] { sys.file("run/udev/data/c188:0", "E:ID_VENDOR=067b\nG:systemd\n"); }, RuleNotApplied},
+        {[&] { sys.file("run/udev/data/c188:0", "G:systemd\nG:uaccess\nQ:uaccess\n"); },
+         Unknown},                                                                         // no logind
+        {[&] { session("4", "UID=1000\nACTIVE=1\nREMOTE=1\nSEAT=\n"); }, NotAtSeat},       // over the network
+        {[&] { session("2", "UID=1001\nACTIVE=1\nREMOTE=0\nSEAT=seat0\n"); }, NotAtSeat},  // someone else
+        {[&] { session("3", "UID=1000\nACTIVE=0\nREMOTE=0\nSEAT=seat0\n"); }, NotAtSeat},  // switched away
+        {[&] { session("3", "UID=1000\nACTIVE=1\nREMOTE=0\nSEAT=seat0\n"); }, Unknown},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        EXPECT_EQ(permissionCause("ttyUSB0", "188:0", sys.roots(), 1000), steps[i].second) << i;
+    }
+    // The rule covers USB serial and ACM ports only; the others need the group whatever the rule.
+    EXPECT_EQ(permissionCause("ttyACM0", "166:0", sys.roots(), 1000), RuleNotApplied);
+    EXPECT_EQ(permissionCause("ttyS0", "4:64", sys.roots(), 1000), Unknown);
+    EXPECT_EQ(permissionCause("ttyUSBx", "188:0", sys.roots(), 1000), Unknown);
+
+    PortInfo port;
+    port.path = "/dev/ttyUSB0";
+    port.state = PortState::PermissionDenied;
+    const std::string join =
+        "add your user to the dialout group (sudo adduser $USER dialout), then log in again";
+    const std::pair<PermissionCause, std::string> fixes[] = {
+        {RuleMissing,
+         "the package's udev rule, which opens USB serial ports to the person at the desk, is not "
+         "installed (or is turned off): install the package, or " +
+             join},
+        {RuleNotApplied,
+         "the package's udev rule has not been applied to this port yet: plug the adapter in "
+         "again, or run sudo udevadm trigger --subsystem-match=tty --action=change"},
+        {NotAtSeat,
+         "only the person at the desk (the active local session) may use it, and this login is not "
+         "there (a remote login?): " +
+             join},
+        {Unknown, join}};
+    for (const auto& [cause, fix] : fixes) {
+        port.permission = cause;
+        port.group = cause == RuleMissing ? "" : "dialout";  // the group the fix names, dialout without one
+        EXPECT_EQ(openFailureReason(port, OpenError::Permission), "/dev/ttyUSB0: permission denied: " + fix);
+    }
+    port.group.clear();
+    port.owner = "root";
+    EXPECT_EQ(oneLine(portFix(port)),
+              "only its owner, root, may use it; a udev rule can give it a group "
+              "(GROUP=\"dialout\", MODE=\"0660\") whose members may use it too");
 }
 
 }  // namespace

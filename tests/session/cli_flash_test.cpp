@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "serial/port_info.h"
 #include "session_fixture.h"
+#include "tests/support/named_child.h"
 #include "tests/support/program_run.h"
 
 namespace session_test {
@@ -90,16 +92,54 @@ TEST_F(CliFlash, APortThatCannotBeOpenedExits1AndSaysWhy) {
     }
 }
 
+TEST_F(CliFlash, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
+    startPhone([](PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
+    const std::string port = sim->slavePath(), busy = "Error: Port is busy\nLink: CLOSED\nReady\n" + port;
+    {
+        NamedChild prompt(port, "agetty", true);
+        for (int wait = 0; wait < 500 && describePort(port).state != PortState::Console; ++wait)
+            ::usleep(10000);
+        auto console = flash(port, image);
+        EXPECT_EQ(console->finish(), 1);
+        EXPECT_EQ(console->err,
+                  busy + ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
+                      "), runs on this port, so no update ever uses it: connect the phone through "
+                      "a USB serial adapter\n");
+    }
+    auto first = flash(port, image);
+    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
+    auto second = flash(port, image);
+    EXPECT_EQ(second->finish(), 1);
+    EXPECT_EQ(second->err, busy + ": another phone-updater-cli (pid " + std::to_string(first->pid()) +
+                               ") is updating on it\n");
+    first->signal(SIGINT);
+    EXPECT_EQ(first->finish(), 130);
+    // The same device under a second name is one port given twice, refused before anything is opened.
+    const std::string link = dir.path() / "phone";
+    std::filesystem::create_symlink(port, link);
+    for (const Lines& ports : {Lines{link, port}, Lines{port, "./phone"}}) {
+        ProgramRun twice(PHONE_UPDATER_CLI, {"flash", "--port", ports[0], "--port", ports[1], image},
+                         dir.path());
+        EXPECT_EQ(twice.finish(5s), 64);  // refused at once, or it would wait for a phone
+        EXPECT_EQ(
+            twice.err.substr(0, twice.err.find('\n')),
+            "phone-updater-cli: --port " + ports[0] + " and --port " + ports[1] + " are the same device");
+    }
+}
+
 TEST_F(CliFlash, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
     startPhone();
     const std::tuple<std::string, int, std::string> rows[] = {
-        {dir.write("text.bin", sample::bytesOf("hello")), 65, "Unrecognized flash image format"},
-        {dir.write("cut.sbin", sample::cut(run)), 65, "File is corrupt or unknown format"},
-        {dir.path() / "missing.sbin", 66, "Unable to open flash image"}};
+        {dir.write("text.bin", sample::bytesOf("hello")), 65,
+         "Unrecognized flash image format\n: the first bytes, 68 65 6C 6C (\"hell\"), are not the start of "
+         "an SBIN, SHEX or EMMA image"},
+        {dir.write("empty.sbin", {}), 65, "Unrecognized flash image format\n: the file is empty"},
+        {dir.path() / "missing.sbin", 66, "Unable to open flash image\n: no such file or directory"}};
     for (const auto& [file, code, message] : rows) {
         auto unreadable = flash(sim->slavePath(), file);
         EXPECT_EQ(unreadable->finish(), code);
-        EXPECT_EQ(unreadable->err, message + "\n");
+        std::string lines = message + "\n";
+        EXPECT_EQ(unreadable->err, lines.insert(lines.find('\n') + 1, file));
     }
     EXPECT_EQ(sim->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }

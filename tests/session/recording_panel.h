@@ -25,6 +25,10 @@ class RecordingPanel : public Panel {
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
         add("message " + caption + (icon == MessageIcon::Error ? " (error) " : " (none) ") + text);
     }
+    void showDetailedMessage(const std::string& text, const std::string& detail, const std::string& caption,
+                             MessageIcon icon) override {
+        showMessage(text + "\n" + detail, caption, icon);
+    }
     char selectedPortDigit() override {
         add("selectedPortDigit");
         return '1';

@@ -170,6 +170,22 @@ TEST_F(SessionFailure, RepliesMergedByTheLineAndALineThatVanishes) {
     expectEnding(kTransmitError, "Updating software ...");
 }
 
+TEST_F(SessionFailure, ALineThatVanishesDuringThePowerOnWaitIsCode1) {
+    // An adapter pulled out while the phone is awaited: the session ends and closes the dead device (held
+    // open, its name stays taken and the adapter plugged in again gets another one).
+    auto silent = phoneOptions();
+    silent.powerOnDelay = std::chrono::hours(1);
+    startPhone(silent);
+    makeControl();
+    start();
+    ASSERT_TRUE(panel.waitFor("status Power ON the phone ...", 2s));
+    sim.reset();
+    ASSERT_TRUE(panel.waitFor("message Error (error) Port is busy", 2s));
+    EXPECT_EQ(control->waitForEnd(), kPortBusy);
+    expectEnding(kPortBusy, "Power ON the phone ...", false);
+    EXPECT_EQ(control->link().lastOpenError(), OpenError::Missing);
+}
+
 TEST_F(SessionFailure, ImageSizeLimitOfTheA1018s) {
     // Exactly the limit goes past detection; one byte more is refused before anything is sent.
     for (std::size_t size : {2'000'000, 2'000'001}) {

@@ -2,6 +2,7 @@
 #include "ui/command_line.h"
 
 #include <QProcess>
+#include <filesystem>
 
 #include "window_fixture.h"
 
@@ -21,29 +22,42 @@ TEST(WindowCommandLine, TakesOneFileAndNamesWhatIsWrong) {
 }
 
 TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMistakes) {
-    const auto run = [](const QStringList& arguments, bool display) {
+    // `display`: a variable to set ("QT_QPA_PLATFORM=offscreen", "DISPLAY=:99"), or none.
+    const auto run = [](const QStringList& arguments, const QString& display = {}) {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QLatin1String(name));
-        if (display) environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!display.isEmpty()) environment.insert(display.section('=', 0, 0), display.section('=', 1));
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(PHONE_UPDATER_PATH), arguments);
         EXPECT_TRUE(program.waitForFinished(10000));
         return std::tuple(program.exitCode(), program.readAllStandardOutput(),
                           program.readAllStandardError());
     };
-    EXPECT_EQ(run({"--version"}, false),
-              std::tuple(0, QByteArray("phone-updater " UPDATER_VERSION "\n"), ""));
-    const auto help = run({"--help"}, false);
+    EXPECT_EQ(run({"--version"}), std::tuple(0, QByteArray("phone-updater " UPDATER_VERSION "\n"), ""));
+    const auto help = run({"--help"});
     EXPECT_TRUE(std::get<0>(help) == 0 && std::get<1>(help).startsWith("usage: phone-updater [FILE]\n"));
-    const auto [code, out, err] = run({"--frob"}, true);
+    // No display named, or one named that nothing serves: one plain sentence, not Qt's abort.
+    int unserved = 99;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(unserved))) ++unserved;
+    for (const QString& display : {QString(), QStringLiteral("DISPLAY=:%1").arg(unserved)})
+        EXPECT_EQ(run({}, display), std::tuple(1, QByteArray(),
+                                               QByteArray("phone-updater: no display: set DISPLAY or "
+                                                          "WAYLAND_DISPLAY, or run phone-updater-cli\n")))
+            << display.toStdString();
+    const auto [code, out, err] = run({"--frob"}, QStringLiteral("QT_QPA_PLATFORM=offscreen"));
     EXPECT_EQ(code, 64);
     EXPECT_TRUE(err.contains("phone-updater: unknown option '--frob'\nusage:")) << err.toStdString();
-    // Qt's options are Qt's: with one FILE after them the window starts.
+    // Qt's options are Qt's: with one FILE after them the window starts. What Qt says while it starts is
+    // held back only until it has started.
     QProcess window;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));  // Qt warns of it
+    window.setProcessEnvironment(environment);
     window.start(QStringLiteral(PHONE_UPDATER_PATH), {"-platform", "offscreen", "image.sbin"});
-    EXPECT_FALSE(window.waitForFinished(1500)) << window.readAllStandardError().toStdString();
+    EXPECT_FALSE(window.waitForFinished(1500));
+    EXPECT_TRUE(window.readAllStandardError().contains("XDG_RUNTIME_DIR not set"));
     window.close();
 }
 
@@ -55,6 +69,8 @@ TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {
     EXPECT_TRUE(f.enabled(IDC_UPDATE));
     f.window.loadImageFile((dir.path() / "missing.sbin").string());
     f.window.loadImageFile(dir.write("notes.r01", sample::bytesOf("no image here")));
+    for (std::string& message : f.messages)
+        message = message.substr(0, message.find('\n'));  // see LoadSoftware
     EXPECT_EQ(f.messages, (std::vector<std::string>{"Error (error) Unable to open flash image",
                                                     "Error (error) Unrecognized flash image format"}));
     EXPECT_EQ(f.statusAtDialog, "") << "the file dialog was shown";

@@ -60,7 +60,11 @@ TEST_F(LoadSoftware, CancelOrAFileThatCannotBeOpenedKeepsTheHeldImage) {
     f.load(std::nullopt);
     f.load((dir.path() / "typed-name-that-does-not-exist.sbin").string());
     f.load(dir.path().string());  // a directory opens on some systems but cannot be read whole
-    EXPECT_EQ(f.messages, std::vector<std::string>(2, "Error (error) Unable to open flash image"));
+    EXPECT_EQ(f.messages,
+              (std::vector<std::string>{
+                  "Error (error) Unable to open flash image\n" + dir.path().string() +
+                      "/typed-name-that-does-not-exist.sbin: no such file or directory",
+                  "Error (error) Unable to open flash image\n" + dir.path().string() + ": is a directory"}));
     EXPECT_EQ(f.atMessage[0], "Opening flash image ... |  UPDATE | Update");
     EXPECT_EQ(f.text(IDC_STATUS), "Ready");
     EXPECT_EQ(fields(), " UPDATE|SBIN| CXC132611|OK|" + size);
@@ -68,18 +72,24 @@ TEST_F(LoadSoftware, CancelOrAFileThatCannotBeOpenedKeepsTheHeldImage) {
 }
 
 TEST_F(LoadSoftware, AFileThatDoesNotReadDropsTheImageButNotTheFramesTotal) {
-    // Unrecognized content shows its name in the box; a corrupt file's fields are cleared before it.
-    const std::tuple<std::string, Bytes, std::string> rows[] = {
-        {"notes.txt", bytesOf("\r\nS00600004844521B\r\n"),
-         "Unrecognized flash image format|Loading data ... |  NOTES"},
-        {"corrupt.sbin", sbin + bytesOf("\n"), "File is corrupt or unknown format|Ready | "}};
-    for (const auto& [name, content, message] : rows) {
+    // Unrecognized content shows its name in the box; a corrupt file's fields are cleared before it. The
+    // informative text names the file and the check that refused it.
+    const std::tuple<std::string, Bytes, std::string, std::string> rows[] = {
+        {"notes.txt", bytesOf("\r\nS00600004844521B\r\n"), "Unrecognized flash image format",
+         "the first bytes, 0D 0A 53 30 (\"..S0\"), are not the start of an SBIN, SHEX or EMMA image|Loading "
+         "data ... |  NOTES"},
+        {"corrupt.sbin", sbin + bytesOf("\n"), "File is corrupt or unknown format",
+         "read as SBIN, frame 6 at offset " + std::to_string(sbin.size()) +
+             " begins with 0A (\".\"), not with S|Ready | "}};
+    for (const auto& [name, content, message, reason] : rows) {
         f.load(dir.write("update.final.sbin", sbin));
         f.messages.clear();
         f.atMessage.clear();
-        f.load(dir.write(name, content));
+        const std::string path = dir.write(name, content);
+        f.load(path);
         ASSERT_EQ(f.messages.size(), 1u);
-        EXPECT_EQ(f.messages[0] + "|" + f.atMessage[0], "Error (error) " + message + " | Update");
+        EXPECT_EQ(f.messages[0] + "|" + f.atMessage[0],
+                  "Error (error) " + message + "\n" + path + ": " + reason + " | Update");
         EXPECT_EQ(fields(), "|||||3|");
         EXPECT_EQ(f.text(IDC_STATUS), "Ready");
         EXPECT_FALSE(f.enabled(IDC_UPDATE) || f.window.heldImage().image);
@@ -106,7 +116,8 @@ TEST(LoadSoftwareMemory, AnImageTooLargeForTheMemoryLeftIsReportedLikeOneThatCan
             HeldImage held;
             loadSoftware(panel, held, [&] { return std::optional(path); });
             const std::string last = panel.calls().back();
-            ::_exit(!held.image && last == "message Error (error) Unable to open flash image" ? 0 : 1);
+            const std::string want = "message Error (error) Unable to open flash image\n" + path;
+            ::_exit(!held.image && last == want + ": too large to hold in memory" ? 0 : 1);
         }();
     int status = -1;
     ::waitpid(child, &status, 0);

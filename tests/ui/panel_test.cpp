@@ -200,7 +200,7 @@ TEST(Panel, MessageBoxIsModalOwnedByThePanelWithItsCaptionIconAndOneButton) {
     EXPECT_EQ(shown,
               QStringLiteral("Error|Wrong responce|%1|%2|1").arg(QMessageBox::Critical).arg(QMessageBox::Ok));
     QMessageBox box;
-    configureMessageBox(box, "Software updated completed", "Success", MessageIcon::None);
+    configureMessageBox(box, "Software updated completed", "", "Success", MessageIcon::None);
     EXPECT_EQ(std::pair(box.icon(), box.windowModality()),
               std::pair(QMessageBox::NoIcon, Qt::ApplicationModal));
 }

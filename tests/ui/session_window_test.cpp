@@ -1,5 +1,9 @@
 // Whole update sessions through the window against the simulated phone on a pseudo-terminal: the worker's
 // panel calls travel through the real queued executor; boxes are recorded by the message-box seam.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <map>
 
 #include "serial/activity_flags.h"
@@ -103,8 +107,8 @@ TEST_F(WindowSession, WholeUpdateShowsEachStepAndEndsWithTheSuccessBox) {
 TEST_F(WindowSession, OnceIdleAgainUpdateStartsAndLoadSwLoadsThoughTheLastWorkerIsStillEnding) {
     const std::string second = dir.write("second.sbin", sample::image(5, "CXC132612 R1B"));
     std::vector<std::string> captions;
-    f.panel().setMessageBoxFunction([&](const std::string&, const std::string& caption, MessageIcon) {
-        captions.push_back(caption);
+    f.panel().setMessageBoxFunction([&](QMessageBox& box) {
+        captions.push_back(box.windowTitle().toStdString());
         if (captions.size() > 1) return;
         f.load(second);  // the worker waits for this box: past its idle reset, its end not yet reported
         f.click(IDC_UPDATE);
@@ -134,4 +138,27 @@ TEST_F(WindowSession, AbortShowsTheHintAndClosingEndsQuietly) {
         EXPECT_EQ(f.text(IDC_STATUS), close ? "Sending boot appliation ..." : "Ready");
         EXPECT_EQ(f.messages, std::vector<std::string>{"Abort (error) " + kHint});
     }
+}
+
+TEST_F(WindowSession, APortThatWillNotOpenSaysWhyUnderPortIsBusy) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string held = ::ptsname(master), missing = (dir.path() / "ttyUSB9").string();
+    SerialLink holder;  // this test's own program has it open and locked
+    holder.setPortResolver([&](char) { return held; });
+    ASSERT_TRUE(holder.open('1', kSlowSpeed));
+    const std::pair<std::string, std::string> rows[] = {
+        {missing, missing + ": no such device"},
+        {held, held + ": the port is held by ui_session_tests (pid " + std::to_string(::getpid()) + ")"},
+    };
+    for (const auto& [port, why] : rows) {
+        f.messages.clear();
+        f.window.setPortResolver([port](char) { return port; });
+        f.click(IDC_UPDATE);
+        ASSERT_TRUE(pumpUntil([&] { return !f.messages.empty(); }));
+        EXPECT_EQ(f.messages, std::vector<std::string>{"Error (error) Port is busy\n" + why});
+        ASSERT_TRUE(pumpUntil([&] { return !f.window.session().running(); }));
+        expectIdle();
+    }
+    ::close(master);
 }

@@ -1,10 +1,11 @@
 // A real main window for tests: timers stopped (tests tick by hand), message boxes and the file dialog
-// replaced by recorders that also note what the panel showed at the time.
+// replaced by recorders that read the box as it would show and note what the panel showed at the time.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QMessageBox>
 #include <QtTest/QTest>
 
 #include "tests/support/sample_image.h"
@@ -15,12 +16,15 @@ struct WindowFixture {
         panel().stopTimers();
         window.show();
         if (!QTest::qWaitForWindowExposed(&window)) ADD_FAILURE() << "window not exposed";
-        panel().setMessageBoxFunction(
-            [this](const std::string& text, const std::string& caption, MessageIcon icon) {
-                messages.push_back(caption + (icon == MessageIcon::Error ? " (error) " : " (none) ") + text);
-                atMessage.push_back(this->text(IDC_STATUS) + " | " + this->text(IDC_MODULE) + " | " +
-                                    this->text(IDC_UPDATE));
-            });
+        panel().setMessageBoxFunction([this](QMessageBox& box) {
+            std::string shown = box.windowTitle().toStdString() +
+                                (box.icon() == QMessageBox::Critical ? " (error) " : " (none) ") +
+                                box.text().toStdString();
+            if (!box.informativeText().isEmpty()) shown += "\n" + box.informativeText().toStdString();
+            messages.push_back(shown);
+            atMessage.push_back(this->text(IDC_STATUS) + " | " + this->text(IDC_MODULE) + " | " +
+                                this->text(IDC_UPDATE));
+        });
         window.setOpenFileFunction([this] {
             statusAtDialog = text(IDC_STATUS);
             return answer;
@@ -41,7 +45,7 @@ struct WindowFixture {
     }
 
     MainWindow window;
-    std::vector<std::string> messages;   // "Caption (error) text"
+    std::vector<std::string> messages;   // "Caption (error) text", then "\n" and the informative text if any
     std::vector<std::string> atMessage;  // "status | module | update button" while each box was up
     std::optional<std::string> answer;   // what the file dialog returns
     std::string statusAtDialog;

@@ -45,8 +45,9 @@ check "the COM tooltips say which port is which, and where the adapter is instea
 check "About shows its pane and comes back" \
   drive "click 1053" "visible 1076 1" "visible 1078 1" "visible 1060 0" "field 1053 Data Info" \
   "field 1077 ABOUT BUILD FROM" "click 1053" "visible 1076 0" "visible 1060 1" "field 1053 About"
-check "Load SW of a missing file says so and loads nothing" \
-  drive "click 1056" "open $(win_path "$work/missing.shex")" "box Error Unable to open flash image" \
+check "Load SW of a missing file says so, naming it, and loads nothing" \
+  drive "click 1056" 'open C:\users\Дмитрий\żaden.shex' \
+  $'box Error Unable to open flash image\n\nC:\\users\\Дмитрий\\żaden.shex: no such file or directory' \
   "enabled 1051 0"
 check "Load SW shows the image's particulars and enables Update" \
   drive "click 1056" "open $(win_path "$work/demo.final.shex")" "field 1060  DEMO" "field 1063 SHEX" \

@@ -14,7 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kSlowRate = 960;    // 9600 baud, 10 bits a byte
+constexpr std::uint32_t kSlowBaud = 9600;  // the speed the updater opens the line at
+constexpr double kSlowRate = 960;          // 9600 baud, 10 bits a byte
 constexpr double kFastRate = 11520;  // 115200 baud
 constexpr std::size_t kZeroBlockSize = 64;
 constexpr std::size_t kReadChunk = 256;
@@ -298,7 +299,7 @@ void PhoneSim::Impl::run() {
         if (sessions++ > 0 && line.farEndClosed()) line.markIdle();
         line.setRate(options.emulateLineRate ? kSlowRate : 0);
 
-        const auto status = line.waitForOpen();
+        const auto status = line.waitForOpen(kSlowBaud);
         SimVerdict result;
         if (status != SimLine::Status::Ok) {
             failWaiting(status, SimStep::WaitingForUpdater, 0);
@@ -371,7 +372,7 @@ bool PhoneSim::Impl::converse() {
     for (std::size_t i = 0; i < sizeof request; ++i) {
         if (request[i] != "0B"[i]) return mismatch(SimStep::LoadRequest, i, "0B"[i], request[i]);
     }
-    if (!checkSpeed(SimStep::LoadRequest, 9600)) return false;
+    if (!checkSpeed(SimStep::LoadRequest, kSlowBaud)) return false;
     reply(SimStep::LoadRequest);
 
     const std::vector<std::uint8_t> zeros(kZeroBlockSize, 0);

@@ -130,13 +130,13 @@ SimLine::Poll SimLine::pollMaster(int timeoutMs) {
     return Poll::Timeout;
 }
 
-SimLine::Status SimLine::waitForOpen() {
+SimLine::Status SimLine::waitForOpen(std::uint32_t openingSpeed) {
     for (;;) {
         const Poll state = pollMaster(0);
         if (state == Poll::Stopped) return Status::Stopped;
         if (master_ < 0) return Status::Closed;
         const std::uint32_t speed = updaterSpeed();
-        if (state != Poll::Hangup && speed != 0 && speed != 1200) return Status::Ok;
+        if (state != Poll::Hangup && speed == openingSpeed) return Status::Ok;
         if (!pause(std::chrono::milliseconds(5))) return Status::Stopped;
     }
 }

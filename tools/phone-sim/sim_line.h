@@ -27,10 +27,11 @@ class SimLine {
     void setHangupGrace(std::chrono::milliseconds grace) { hangupGrace_ = grace; }
 
     // Marks the line "not in use" by a speed nobody asks for; waitForOpen() returns once the updater has
-    // opened the slave and set its own speed.
+    // opened the slave and set the speed it opens at. Another speed is not the updater's: an emulated serial
+    // adapter holds the slave open for the whole run and sets a default of its own when it takes it.
     void markIdle();
     bool farEndClosed();  // nobody has the slave open right now
-    Status waitForOpen();
+    Status waitForOpen(std::uint32_t openingSpeed);
     // The speed the updater has set on its end, in baud (0 when unknown).
     std::uint32_t updaterSpeed() const;
 
