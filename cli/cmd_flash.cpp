@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/load_image.h"
+#include "cli/output_queue.h"
 #include "cli/port_report.h"
 #include "cli/signal_abort.h"
 #include "cli/station.h"
@@ -81,7 +82,10 @@ int runFlash(const CommandArgs& args) {
         return kExitOk;
     }
     if (std::string reason = checkArgs(parsed, flash); !reason.empty()) return usageError(reason);
-    // From here on an interrupt ends the command with 130 or 143, whenever it comes.
+    // A reader that went away (a pager quit, `| head`) is no reason to abandon a phone half-written: its
+    // output fails, the sessions go on.
+    ignoreBrokenPipe();
+    // From here on an interrupt ends the command with 129, 130 or 143, whenever it comes.
     SignalAbort interrupts;
     // Nothing is opened unless the image loads.
     LoadedImage loaded = loadImageFile(flash.file);
@@ -115,12 +119,9 @@ int runFlash(const CommandArgs& args) {
             return kExitCannotCreate;
         }
     }
-    // A supervisor that stops reading the events must not take the sessions down with it.
-    if (flash.events) ignoreBrokenPipe();
-
     // One port, once: the lines of a lone update, as they have always been.
     std::optional<TerminalPanel> classic;
-    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(stderr, stderrIsTerminal(), '1');
+    if (flash.ports.size() == 1 && !flash.repeat) classic.emplace(kStderrFd, stderrIsTerminal(), '1');
     if (!chosen.empty()) {
         if (classic)
             classic->note(chosen);
@@ -142,9 +143,13 @@ int runFlash(const CommandArgs& args) {
         recorded = station.recordsWritten();
     }
     closeFile(options.logFd);
+    // The lone session's lines, unless the terminal stopped taking them (they are dropped then).
+    if (classic) classic->finish();
     if (!recorded) {
-        std::fputs("phone-updater-cli: not every record could be written\n", stderr);
+        if (!outputLost(kStderrFd))
+            std::fputs("phone-updater-cli: not every record could be written\n", stderr);
         if (code == kExitOk) code = kExitRecordsLost;
     }
+    if (outputLost(kStderrFd) && code == kExitOk) code = kExitOutputLost;
     return code;
 }

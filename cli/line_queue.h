@@ -1,35 +1,28 @@
 // JSON lines handed to a thread of their own that writes them out, so that whoever produces them (a session's
-// worker) never waits for a slow reader.
+// worker) never waits for a slow reader, and a reader that stopped for good cannot keep the program from
+// ending.
 #pragma once
 
-#include <condition_variable>
-#include <cstddef>
-#include <deque>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "cli/output_queue.h"
 
 class LineQueue {
   public:
     explicit LineQueue(int fd);
-    ~LineQueue();  // writes what is queued, then ends
+    ~LineQueue();  // finish() unless done
+    // Writes what is queued while the reader keeps reading; what a reader that stopped leaves is dropped,
+    // and standard error says so. Nothing is written after it.
+    void finish();
     LineQueue(const LineQueue&) = delete;
     LineQueue& operator=(const LineQueue&) = delete;
 
     // `line` without its line end. Never blocks on the output.
     void push(std::string line);
-    // False once a write failed (the reader went away); later lines are dropped.
+    // False once a write failed (the reader went away) or finish() dropped lines.
     bool ok() const;
 
   private:
-    void run();
-
-    const int fd_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::string> lines_;  // guarded by mutex_, with the fields below
-    std::size_t dropped_ = 0;
-    bool failed_ = false;
-    bool closing_ = false;
-    std::thread thread_;
+    OutputQueue queue_;
+    bool abandoned_ = false;
 };

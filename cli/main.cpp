@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
 #include "resources/program_text.h"
+#include "serial/standard_descriptors.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ int dispatch(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    guardStandardDescriptors();
     const int code = dispatch(argc, argv);
     // Output that never arrived (a full disk, a closed pipe) is no success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

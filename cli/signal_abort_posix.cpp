@@ -7,13 +7,17 @@
 
 #include "cli/signal_abort.h"
 
-// SIGINT and SIGTERM are taken by a thread with sigwait, so no code runs inside a signal handler. SIGUSR2
-// only wakes that thread for its end; sent from elsewhere it is swallowed.
+// SIGINT, SIGTERM and SIGHUP are taken by a thread with sigwait, so no code runs inside a signal handler.
+// SIGUSR2 only wakes that thread for its end; sent from elsewhere it is swallowed.
 struct SignalAbort::Impl {
     explicit Impl(SignalAbort& owner) {
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
+        // A hang-up (the terminal closed, an ssh session dropped) ends the run like SIGTERM, unless the run
+        // was started to outlive it (nohup leaves SIGHUP ignored).
+        struct sigaction hangup {};
+        if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) sigaddset(&set, SIGHUP);
         sigaddset(&set, SIGUSR2);
         pthread_sigmask(SIG_BLOCK, &set, &previous);
         thread = std::thread([this, &owner] {

@@ -31,6 +31,8 @@ Station::~Station() {
 void Station::run() {
     for (const auto& port : ports_) port->start();
     for (const auto& port : ports_) port->join();
+    // Every record is in: a reader of the events that stopped reading cannot hold up the end.
+    if (events_) events_->finish();
 }
 
 void Station::stop(int signal) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "cli/output_queue.h"
 #include "cli/station_io.h"
 
 namespace {
@@ -124,7 +125,8 @@ void StationDisplay::run() {
             for (const std::string& text : lines) out += text + "\n";
             if (dropped > 0) out += "(" + std::to_string(dropped) + " lines dropped)\n";
         }
-        if (!out.empty()) writeAll(fd_, out);
+        // A reader that went away takes nothing more; the program says so at its end.
+        if (!out.empty() && !outputLost(fd_) && !writeAll(fd_, out)) noteOutputLost(fd_);
         lock.lock();
     }
 }

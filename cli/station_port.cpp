@@ -52,10 +52,6 @@ StationPort::StationPort(Station& station, std::size_t index, std::string label,
     // Only a station keeps a phone from being updated twice in a row; a single run updates what it finds.
     if (station_.repeat())
         control_.setBeforeErase([this](std::string_view imei) { return !sameAsLastUpdated(imei); });
-    // Real-time workers, one per port, can hold every core when there are more ports than cores; everything
-    // else then waits, the tty work that carries the phones' replies included (seen: "Wrong responce" now and
-    // then with three simulated phones on two cores). A lone port keeps its raised worker.
-    if (station_.portCount() > 1) control_.setRaisePriority(false);
 }
 
 StationPort::~StationPort() {

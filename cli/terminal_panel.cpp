@@ -4,6 +4,8 @@
 
 namespace {
 constexpr int kBarWidth = 40;
+// A terminal stopped for minutes must not make the program hoard its lines.
+constexpr std::size_t kMaxQueued = 10'000;
 }  // namespace
 
 const char* terminalFieldLabel(int control) {
@@ -26,8 +28,10 @@ std::string trimmedField(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-TerminalPanel::TerminalPanel(std::FILE* out, bool drawProgress, char portDigit)
-    : out_(out), drawProgress_(drawProgress), portDigit_(portDigit) {}
+TerminalPanel::TerminalPanel(int fd, bool drawProgress, char portDigit)
+    : drawProgress_(drawProgress), portDigit_(portDigit), out_(fd, kMaxQueued, [](std::size_t count) {
+          return "(" + std::to_string(count) + " lines dropped)\n";
+      }) {}
 
 void TerminalPanel::setStatus(const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -80,14 +84,17 @@ void TerminalPanel::note(const std::string& line) {
     printLine(line);
 }
 
+bool TerminalPanel::finish() {
+    return out_.finish() == 0 && out_.ok();
+}
+
 void TerminalPanel::printLine(const std::string& line) {
     if (barShown_) clearBar();
-    std::fprintf(out_, "%s\n", line.c_str());
+    out_.push(line + "\n");
     if (barShown_) {
         lastDrawnWidth_ = -1;
         drawBar();
     }
-    std::fflush(out_);
 }
 
 void TerminalPanel::drawBar() {
@@ -97,10 +104,9 @@ void TerminalPanel::drawBar() {
     lastDrawnWidth_ = filled;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kBarWidth, '.');
-    std::fprintf(out_, "\r[%s] %u/%u\033[K", bar.c_str(), position_, range_);
-    std::fflush(out_);
+    out_.push("\r[" + bar + "] " + std::to_string(position_) + "/" + std::to_string(range_) + "\033[K");
 }
 
 void TerminalPanel::clearBar() {
-    std::fprintf(out_, "\r\033[K");
+    out_.push("\r\033[K");
 }

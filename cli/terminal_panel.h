@@ -1,14 +1,14 @@
 // The panel as a terminal shows it: status texts and changed fields one per line on stderr, message boxes as
 // "Caption: text", and a progress bar when stderr is a terminal. Thread-safe: the session's worker calls it
-// directly.
+// directly, under the lock that Abort takes, so it only queues the text; a thread of its own writes it.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "cli/output_queue.h"
 #include "session/panel.h"
 
 // The fields a terminal user wants to follow, with the label each line gets; null for the others.
@@ -18,7 +18,7 @@ std::string trimmedField(const std::string& text);
 
 class TerminalPanel final : public Panel {
   public:
-    TerminalPanel(std::FILE* out, bool drawProgress, char portDigit);
+    TerminalPanel(int fd, bool drawProgress, char portDigit);
 
     void setStatus(const std::string& text) override;
     void setFieldText(int control, const std::string& text) override;
@@ -34,6 +34,8 @@ class TerminalPanel final : public Panel {
 
     // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
     void note(const std::string& line);
+    // Writes what is queued (see OutputQueue::finish); false when not all of it could be written.
+    bool finish();
 
   private:
     void printLine(const std::string& line);  // mutex held
@@ -41,7 +43,6 @@ class TerminalPanel final : public Panel {
     void clearBar();                          // mutex held
 
     std::mutex mutex_;
-    std::FILE* out_;
     const bool drawProgress_;
     const char portDigit_;
     std::map<int, std::string> fields_;
@@ -49,4 +50,5 @@ class TerminalPanel final : public Panel {
     std::uint32_t position_ = 0;
     bool barShown_ = false;
     int lastDrawnWidth_ = -1;
+    OutputQueue out_;  // last: its writer stops before the state above goes
 };

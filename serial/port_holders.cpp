@@ -1,9 +1,12 @@
 // Holder search through /proc: for each process, the targets of its fd links. Only links are read (never
-// stat'ed or opened), so a stuck network mount or a device cannot make the search hang.
+// opened, and stat'ed only when one names the device), so a stuck network mount or a device cannot make the
+// search hang.
 #include "serial/port_holders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,7 +61,22 @@ std::string programName(const std::string& processDir) {
 
 enum class FdSearch { Found, NotFound, Unreadable };
 
-FdSearch opensDevice(const std::string& processDir, const std::string& target) {
+// Whether an fd whose link names the device is the device. The name alone can mislead: a process in another
+// mount namespace (a container, a service with a private /dev) may have a pseudo-terminal instance of its
+// own, whose /dev/pts/N is another device than ours. The same character device (a USB adapter seen through
+// another /dev) counts; a pseudo-terminal only in the same instance. Counts when either cannot be told.
+bool sameDevice(int fdDir, const char* name, const struct stat* device) {
+    struct stat open {};
+    if (device == nullptr || ::fstatat(fdDir, name, &open, 0) != 0) return true;
+    if (!S_ISCHR(open.st_mode) || !S_ISCHR(device->st_mode))
+        return open.st_dev == device->st_dev && open.st_ino == device->st_ino;
+    constexpr unsigned kPtySlaveMajors[] = {136, 143};  // UNIX98 pseudo-terminal slaves
+    const unsigned major = ::major(device->st_rdev);
+    const bool ptySlave = major >= kPtySlaveMajors[0] && major <= kPtySlaveMajors[1];
+    return open.st_rdev == device->st_rdev && (!ptySlave || open.st_dev == device->st_dev);
+}
+
+FdSearch opensDevice(const std::string& processDir, const std::string& target, const struct stat* device) {
     DirPtr fds(::opendir((processDir + "/fd").c_str()));
     if (!fds) return errno == ENOENT ? FdSearch::NotFound : FdSearch::Unreadable;  // ENOENT: it has exited
     bool unreadable = false;
@@ -70,7 +88,8 @@ FdSearch opensDevice(const std::string& processDir, const std::string& target) {
             unreadable = unreadable || errno == EACCES || errno == EPERM;
             continue;
         }
-        if (target.compare(0, std::string::npos, link, static_cast<std::size_t>(n)) == 0)
+        if (target.compare(0, std::string::npos, link, static_cast<std::size_t>(n)) == 0 &&
+            sameDevice(::dirfd(fds.get()), entry->d_name, device))
             return FdSearch::Found;
     }
     return unreadable ? FdSearch::Unreadable : FdSearch::NotFound;
@@ -87,13 +106,15 @@ std::string resolvedPath(const std::string& path) {
 HolderScan findPortHolders(const std::string& devicePath, const std::string& procRoot) {
     HolderScan scan;
     const std::string target = resolvedPath(devicePath);
+    struct stat device {};
+    const bool known = ::stat(target.c_str(), &device) == 0;
     DirPtr proc(::opendir(procRoot.c_str()));
     if (!proc) return scan;
     while (const dirent* entry = ::readdir(proc.get())) {
         const int pid = pidOf(entry->d_name);
         if (pid == 0) continue;
         const std::string processDir = procRoot + "/" + entry->d_name;
-        const FdSearch found = opensDevice(processDir, target);
+        const FdSearch found = opensDevice(processDir, target, known ? &device : nullptr);
         if (found == FdSearch::NotFound) continue;
         std::string program = programName(processDir);
         if (found == FdSearch::Found) {

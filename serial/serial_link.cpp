@@ -47,6 +47,10 @@ ReadRule SerialLink::readRule() const {
 }
 
 bool SerialLink::open(char portDigit, std::uint32_t speed) {
+    return openPort(portDigit, speed, false);
+}
+
+bool SerialLink::openPort(char portDigit, std::uint32_t speed, bool reopen) {
     Backend& b = *backend_;
     std::lock_guard gate(b.gate);
     b.portDigit = portDigit;
@@ -58,7 +62,7 @@ bool SerialLink::open(char portDigit, std::uint32_t speed) {
         result = {OpenError::Other, EINTR};
     } else {
         b.lastPath = b.resolver(portDigit);
-        result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed)
+        result = serial_port::supportedSpeed(speed) ? serial_port::open(*b.port, b.lastPath, speed, reopen)
                                                     : PortOpenResult{OpenError::Settings, EINVAL};
     }
     b.lastError = result.error;
@@ -67,7 +71,7 @@ bool SerialLink::open(char portDigit, std::uint32_t speed) {
 }
 
 bool SerialLink::reopen(std::uint32_t speed) {
-    open(backend_->portDigit, speed);
+    openPort(backend_->portDigit, speed, true);
     return true;
 }
 

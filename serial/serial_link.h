@@ -84,5 +84,7 @@ class SerialLink {
     struct Backend;  // platform part, one file per platform
 
   private:
+    bool openPort(char portDigit, std::uint32_t speed, bool reopen);
+
     std::unique_ptr<Backend> backend_;
 };

@@ -1,5 +1,7 @@
 // POSIX backend of the serial link (termios). Every wait is a poll() that also watches a wake-up pipe, so an
-// interrupt ends a read window or a write stalled on a full line at once.
+// interrupt ends a read window or a write stalled on a full line at once. Bytes in the pipe that no wake()
+// put there (a program's own output, had the pipe taken a standard descriptor's number) are drained and the
+// wait goes on: they never end a window early, so no caller's loop of windows can spin.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -7,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -19,6 +22,7 @@ struct PlatformPort {
     int fd = -1;
     int wakeRead = -1;  // readable while an interrupt is pending
     int wakeWrite = -1;
+    std::atomic<bool> woken{false};  // raised by wake() before it writes to the pipe
 };
 
 namespace {
@@ -79,8 +83,19 @@ bool applyLineSettings(int fd, std::uint32_t speed) {
            (applied.c_cflag & (PARENB | CSTOPB | CRTSCTS)) == 0;
 }
 
-bool wakePending(const pollfd& wake) {
-    return (wake.revents & POLLIN) != 0;
+void drainWake(PlatformPort& port) {
+    char sink[64];
+    while (::read(port.wakeRead, sink, sizeof sink) > 0) {
+    }
+}
+
+// The wake-up pipe is readable: true for a real wake-up. Stray bytes are drained; since wake() raises the
+// flag before it writes, a real wake-up whose byte went with them still shows in the flag.
+bool wakePending(PlatformPort& port, const pollfd& wake) {
+    if ((wake.revents & POLLIN) == 0) return false;
+    if (port.woken) return true;
+    drainWake(port);
+    return port.woken;
 }
 
 int millisecondsUntil(Clock::time_point deadline) {
@@ -121,12 +136,16 @@ bool supportedSpeed(std::uint32_t speed) {
     return speed == kSlowSpeed || speed == kFastSpeed;
 }
 
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen) {
+    // Neither search below at a reopen: the device was this link's a moment ago and passed them, and each
+    // reads through every process in /proc (long on a busy machine), which would keep the line closed that
+    // long while the phone waits at its new speed. The lock below still refuses a device someone took
+    // meanwhile.
     // The system's console is no phone's line, whatever name leads to it.
-    if (isConsolePath(path)) return {OpenError::Console, EBUSY};
+    if (!reopen && isConsolePath(path)) return {OpenError::Console, EBUSY};
     // Exclusive like a COM port elsewhere: a device another program has open (a modem prober, a forgotten
     // terminal) is left alone, not even opened, since opening raises its modem lines.
-    if (heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
+    if (!reopen && heldByAnotherProcess(path)) return {OpenError::Busy, EBUSY};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {classifyOpenErrno(errno), errno};
 
@@ -192,7 +211,7 @@ bool write(PlatformPort& port, const std::uint8_t* bytes, std::size_t count) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (wakePending(waits[1])) return false;
+        if (wakePending(port, waits[1])) return false;
         if ((waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
     }
     return true;
@@ -208,8 +227,10 @@ WindowResult readWindow(PlatformPort& port, std::uint8_t* buffer, std::size_t ca
         const int ready = ::poll(waits, 2, timeout);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return WindowResult::Failed;
-        if (wakePending(waits[1])) return WindowResult::Interrupted;
+        if (wakePending(port, waits[1])) return WindowResult::Interrupted;
         if (ready == 0) break;  // window over
+        // Woken only by stray bytes: the window goes on.
+        if ((waits[0].revents & (POLLIN | POLLERR | POLLHUP)) == 0) continue;
         const ssize_t n = ::read(port.fd, buffer + received, capacity - received);
         if (n > 0) {
             received += static_cast<std::size_t>(n);
@@ -234,20 +255,21 @@ void idleWindow(PlatformPort& port, int windowMs) {
         pollfd wait{port.wakeRead, POLLIN, 0};
         const int ready = ::poll(&wait, 1, millisecondsUntil(deadline));
         if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0 && !wakePending(port, wait)) continue;
         return;
     }
 }
 
 void wake(PlatformPort& port) {
+    port.woken = true;
     const char signal = 1;
     // A full pipe already means "interrupt pending"; nothing more to do.
     [[maybe_unused]] const ssize_t ignored = ::write(port.wakeWrite, &signal, 1);
 }
 
 void clearWake(PlatformPort& port) {
-    char sink[64];
-    while (::read(port.wakeRead, sink, sizeof sink) > 0) {
-    }
+    port.woken = false;
+    drainWake(port);
 }
 
 }  // namespace serial_port

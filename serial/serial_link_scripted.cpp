@@ -104,7 +104,7 @@ bool supportedSpeed(std::uint32_t speed) {
     return speed == kSlowSpeed || speed == kFastSpeed;
 }
 
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool) {
     if (script.openSucceeds && !script.openSucceeds()) return {OpenError::Busy, EBUSY};
     port.open = true;
     port.gone = false;

@@ -185,7 +185,7 @@ bool supportedSpeed(std::uint32_t speed) {
     return speed == kSlowSpeed || speed == kFastSpeed;
 }
 
-PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed) {
+PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool) {
     // Overlapped I/O needs its events: without them no operation may start.
     if (port.ioEvent == nullptr || port.wakeEvent == nullptr)
         return {OpenError::Other, ERROR_NOT_ENOUGH_MEMORY};

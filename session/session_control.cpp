@@ -1,7 +1,6 @@
 #include "session_control.h"
 
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -14,8 +13,6 @@
 
 using namespace session;
 
-void (*afterAbortWakeForTest)() = nullptr;
-
 namespace {
 struct Worker {
     std::thread thread;
@@ -24,7 +21,7 @@ struct Worker {
 }  // namespace
 
 struct SessionControl::Impl {
-    Impl(Panel& p, UiExecutor e) : panel(p), executor(std::move(e)) {}
+    Impl(Panel& p, UiExecutor e, AbortWoken w) : panel(p), executor(std::move(e)), abortWoken(std::move(w)) {}
 
     // Stops the current worker: nothing is written or shown by it after this. True if it was still running.
     bool stopWorker();
@@ -34,12 +31,11 @@ struct SessionControl::Impl {
 
     Panel& panel;
     UiExecutor executor;
+    AbortWoken abortWoken;
     SerialLink link;
     SessionState state;
     Payloads payloads = loadPayloads();
     BeforeErase beforeErase;
-    // Off when a simulated phone shares the machine: a real-time worker there can hold up the phone's replies.
-    bool raisePriority = std::getenv("PHONE_UPDATER_NORMAL_PRIORITY") == nullptr;
 
     std::mutex control;  // one start, abort or shutdown at a time
     Worker current;
@@ -57,7 +53,7 @@ struct SessionControl::Impl {
 bool SessionControl::Impl::stopWorker() {
     if (!current.thread.joinable()) return false;
     const bool wasRunning = current.sync->markAborted(link);
-    if (afterAbortWakeForTest != nullptr) afterAbortWakeForTest();
+    if (abortWoken) abortWoken();
     current.thread.join();
     return wasRunning;
 }
@@ -90,8 +86,8 @@ void SessionControl::Impl::publish(const std::shared_ptr<SessionSync>& from, int
     endChanged.notify_all();
 }
 
-SessionControl::SessionControl(Panel& panel, UiExecutor executor)
-    : impl_(std::make_unique<Impl>(panel, std::move(executor))) {}
+SessionControl::SessionControl(Panel& panel, UiExecutor executor, AbortWoken abortWoken)
+    : impl_(std::make_unique<Impl>(panel, std::move(executor), std::move(abortWoken))) {}
 
 SessionControl::~SessionControl() {
     shutdown();
@@ -108,10 +104,6 @@ const Payloads& SessionControl::payloads() const {
 }
 void SessionControl::setPayloads(const Payloads& payloads) {
     impl_->payloads = payloads;
-}
-
-void SessionControl::setRaisePriority(bool raise) {
-    impl_->raisePriority = raise;
 }
 
 void SessionControl::setBeforeErase(BeforeErase gate) {
@@ -148,9 +140,9 @@ void SessionControl::startSession(const FlashImage& image) {
         d.reporting = sync;
     }
     d.current.sync = sync;
-    d.current.thread = std::thread([&d, sync, &image, raise = d.raisePriority] {
+    d.current.thread = std::thread([&d, sync, &image] {
         // Time-critical: the frame stream has no pacing but the line's, so it must not wait for the CPU.
-        if (raise) raiseThreadPriority();
+        raiseThreadPriority();
         WorkerPanel panel(d.panel, d.executor, sync);
         SessionContext ctx{
             panel, d.link, d.state, d.payloads, image, sync->abortedFlag, sync->phoneDetected, d.beforeErase};
@@ -166,18 +158,27 @@ void SessionControl::startSession(const FlashImage& image) {
 
 void SessionControl::abortSession() {
     Impl& d = *impl_;
-    std::lock_guard guard(d.control);
-    // After its idle reset a session is over, even while its last message is still on its way.
-    if (!d.state.sessionRunning) return;
-    if (!d.stopWorker()) return;  // it had just ended on its own
-    d.link.close();
-    d.state.clockRunning = false;
+    std::shared_ptr<SessionSync> stopped;
+    {
+        std::lock_guard guard(d.control);
+        // After its idle reset a session is over, even while its last message is still on its way.
+        if (!d.state.sessionRunning) return;
+        if (!d.stopWorker()) return;  // it had just ended on its own
+        d.link.close();
+        d.state.clockRunning = false;
+        stopped = d.current.sync;
+    }
+    // The box runs an event loop of its own, so no lock is held across it: a close reached from inside it
+    // takes the lock at once. sessionRunning stays up meanwhile, so no session starts before the idle reset.
     // The session's own record, not abortHintArmed: a worker stopped on its way out may have lowered that.
-    if (d.current.sync->phoneDetected)
-        d.panel.showMessage(kBatteryHint, kAbortHintCaption, MessageIcon::Error);
-    idleReset(d.panel, d.state);
-    d.link.clearInterrupt();
-    d.publish(d.current.sync, kSessionAborted);
+    if (stopped->phoneDetected) d.panel.showMessage(kBatteryHint, kAbortHintCaption, MessageIcon::Error);
+    std::lock_guard guard(d.control);
+    // A shutdown from inside the box has closed everything and leaves the panel alone.
+    if (d.state.sessionRunning) {
+        idleReset(d.panel, d.state);
+        d.link.clearInterrupt();
+    }
+    d.publish(stopped, kSessionAborted);
 }
 
 void SessionControl::shutdown() {

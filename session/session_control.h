@@ -47,15 +47,16 @@ inline constexpr const char* kBatteryHint =
 // Runs a closure on the thread that owns the panel and returns at once (e.g. a queued Qt invocation).
 using UiExecutor = std::function<void(std::function<void()>)>;
 
-// Test seam: when set, runs on the aborting thread right after the worker has been told to stop.
-extern void (*afterAbortWakeForTest)();
+// Runs on the aborting thread right after the worker has been told to stop, before it is joined: lets a test
+// act in that moment (the programs pass none).
+using AbortWoken = std::function<void()>;
 
 class SessionControl {
   public:
     // With an executor, every panel call the worker makes is carried out on the panel's thread while the
     // worker waits, and calls from an aborted session are dropped. Without one, the worker calls the panel
     // directly and the panel must be thread-safe (the terminal front end, tests).
-    explicit SessionControl(Panel& panel, UiExecutor executor = {});
+    explicit SessionControl(Panel& panel, UiExecutor executor = {}, AbortWoken abortWoken = {});
     ~SessionControl();  // stops a running session silently (no message) and releases the port
     SessionControl(const SessionControl&) = delete;
     SessionControl& operator=(const SessionControl&) = delete;
@@ -66,9 +67,6 @@ class SessionControl {
     void setPayloads(const Payloads& payloads);
     // For the sessions started after it; call while none runs.
     void setBeforeErase(BeforeErase gate);
-    // Whether the worker of the sessions started after it raises its own priority (it does unless told not
-    // to).
-    void setRaisePriority(bool raise);
 
     // The Update/Abort button, dispatched on sessionRunning: start when it is down, abort when it is up.
     void updatePressed(const FlashImage& image);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "resources/program_text.h"
+#include "serial/standard_descriptors.h"
 #include "ui/command_line.h"
 #include "ui/main_window.h"
 
@@ -68,6 +69,7 @@ std::unique_ptr<MainWindow> createMainWindow() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    guardStandardDescriptors();
     // Help and version need no display; Qt's options are still among the words here, and do no harm.
     const WindowCommandLine early = parseWindowCommandLine({argv + 1, argv + argc});
     if (early.help) {

@@ -2,6 +2,8 @@
 // process, and the exact texts a user reads about a port.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +104,37 @@ TEST(PortHolders, ADeviceAnotherProcessHasOpenIsNamedAndLeftAlone) {
     }
     EXPECT_TRUE(link.open('1', kSlowSpeed));
     ::close(master);
+}
+
+// A process in another mount namespace (a container, another user's sandbox) with a pseudo-terminal
+// instance of its own: its "/dev/pts/N" reads like ours but is another device, and holds nothing of ours.
+TEST(PortHolders, TheSameNameInAnotherMountNamespaceIsAnotherDevice) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        bool own = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666") == 0;
+        for (int i = 0; own && i < 64; ++i) {  // slaves 0..63 of its instance, held open
+            const int master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY);
+            own = master >= 0 && ::unlockpt(master) == 0 && ::open(::ptsname(master), O_RDWR | O_NOCTTY) >= 0;
+        }
+        (void)!::write(ready[1], own ? "y" : "n", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char own = 0;
+    (void)!::read(ready[0], &own, 1);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string path = ::ptsname(master);
+    const bool shadowed = own == 'y' && std::stoi(path.substr(9)) < 64;
+    if (shadowed) EXPECT_FALSE(heldByAnotherProcess(path)) << path;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(master);
+    if (!shadowed) GTEST_SKIP() << "no mount namespace of its own here, or " << path << " past its 64 slaves";
 }
 
 TEST(PortHolders, ProcessesThatCannotBeInspectedAreOnlySuspects) {

@@ -1,4 +1,5 @@
 // phone-updater-cli flash as a program against the simulated phone: exit codes, printed lines, signals.
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,6 +159,28 @@ TEST_F(CliFlash, SignalsAfterDetectionAbortWithTheHint) {
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(sim->bytesReceived(), received) << "bytes reached the phone after the abort";
     }
+}
+
+// A terminal that stops taking output (Ctrl-S, or XOFF from its reader) holds up neither Ctrl-C nor the end
+// of the run, and nothing reaches the phone after the signal.
+TEST_F(CliFlash, AStoppedTerminalHoldsUpNeitherCtrlCNorTheEnd) {
+    startPhone([](PhoneSimOptions& o) { o.emulateLineRate = true, o.haveImage = false; });
+    const std::string longer = dir.write("long.sbin", sample::image(3000));  // ~10 s of frames
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", sim->slavePath(), longer}, dir.path(),
+                   "exec 2>" + std::string(::ptsname(terminal)) + ";");
+    ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
+    ASSERT_EQ(::write(terminal, "\x13", 1), 1);  // XOFF: the terminal's output stops
+    std::this_thread::sleep_for(1s);             // the progress bar is drawn into it meanwhile
+    const std::size_t atSignal = sim->bytesReceived();
+    cli.signal(SIGINT);
+    EXPECT_EQ(cli.finish(10s), 130);
+    std::this_thread::sleep_for(300ms);
+    // What was handed to the line before the signal still drains from the pseudo-terminal's buffer, with up to
+    // half a second of line time while a busy machine delivers the signal; a stream going on adds 11.5 KB/s.
+    EXPECT_LE(sim->bytesReceived() - atSignal, 4096u + 5760u);
+    ::close(terminal);
 }
 
 TEST_F(CliFlash, ASignalAtAnyMomentEndsItPromptlyWith130Or143) {

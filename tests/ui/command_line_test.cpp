@@ -59,6 +59,18 @@ TEST(WindowCommandLine, ProgramAnswersHelpAndVersionWithoutADisplayAndRefusesMis
     EXPECT_FALSE(window.waitForFinished(1500));
     EXPECT_TRUE(window.readAllStandardError().contains("XDG_RUNTIME_DIR not set"));
     window.close();
+    // Started with its standard descriptors closed (a launcher may do that), it opens them on the null device
+    // first, so that nothing it opens later (Qt's own pipes took them once; a session's wake-up pipe or port
+    // could) takes them.
+    QProcess closed;
+    closed.start(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" -platform offscreen 0<&- 1>&- 2>&-",
+                                             QStringLiteral(PHONE_UPDATER_PATH)});
+    EXPECT_FALSE(closed.waitForFinished(1500));
+    const std::string fds = "/proc/" + std::to_string(closed.processId()) + "/fd/";
+    std::error_code error;
+    for (const char* fd : {"0", "1", "2"})
+        EXPECT_EQ(std::filesystem::read_symlink(fds + fd, error), "/dev/null");
+    closed.close();
 }
 
 TEST(WindowCommandLine, FileLoadsAsLoadSwWouldWithoutTheDialog) {

@@ -12,6 +12,7 @@
 #include "image/whole_file.h"
 #include "phone_sim.h"
 #include "resources/program_text.h"
+#include "serial/standard_descriptors.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ bool loadPayload(const std::string& path, ExpectedPayload& payload) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Closed standard descriptors would hand their numbers to the line or its stop pipe, which the
+    // program's own lines would then reach.
+    guardStandardDescriptors();
     PhoneSimOptions options;
     std::vector<std::string> faults;
     std::string imagePath;

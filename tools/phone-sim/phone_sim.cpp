@@ -320,6 +320,9 @@ void PhoneSim::Impl::run() {
 }
 
 void PhoneSim::Impl::finish(SimVerdict result) {
+    // Before the end is announced: whoever waits for it (phone-sim's exit status) finds the callback's work
+    // done.
+    if (sessionEnded) sessionEnded(result);
     {
         std::lock_guard lock(mutex);
         verdict = result;
@@ -327,7 +330,6 @@ void PhoneSim::Impl::finish(SimVerdict result) {
         if (result.outcome == SimOutcome::Success) step = SimStep::Done;
     }
     changed.notify_all();
-    if (sessionEnded) sessionEnded(result);
 }
 
 void PhoneSim::Impl::drainUntilClosed() {

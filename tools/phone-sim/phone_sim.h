@@ -51,7 +51,10 @@ struct PhoneSimOptions {
     // Timing.
     bool emulateLineRate = true;                     // 960 B/s before "C27", 11,520 B/s after
     std::chrono::milliseconds powerOnDelay{100};     // from the updater's open to the first power-on byte
-    std::chrono::milliseconds powerOnInterval{500};  // between power-on bytes; longer than a read window
+    // Between power-on bytes: longer than a read window (200 ms) plus the time the updater takes to answer
+    // the byte it saw, however busy the machine; a byte sent again while the answer is on its way would land
+    // in the updater's next reply (measured here: 180-215 ms from a byte to the answer, on two busy cores).
+    std::chrono::milliseconds powerOnInterval{1000};
     std::chrono::milliseconds eraseTime{600};
     // After "C27" the updater closes and reopens its end; a closed line lasting longer ends the session.
     std::chrono::milliseconds hangupGrace{1000};
