@@ -16,7 +16,8 @@ int cliMain(int argc, char** argv);  // cli/main.cpp's main, renamed in this bui
 
 namespace {
 
-// What the program may change of the console it was started in, as it found it.
+// What the program may change of the console it was started in, as it found it; given back at the end,
+// whichever way it comes.
 class ConsoleState {
   public:
     ConsoleState() {
@@ -24,15 +25,15 @@ class ConsoleState {
         // Texts and file names are UTF-8; a console reading them in its OEM code page would garble them.
         if (codePage_ != 0) SetConsoleOutputCP(CP_UTF8);
     }
-    ~ConsoleState() {
-        std::fflush(stdout);
-        std::fflush(stderr);
+    ~ConsoleState() { giveBack(); }
+    ConsoleState(const ConsoleState&) = delete;
+    ConsoleState& operator=(const ConsoleState&) = delete;
+
+    void giveBack() const {
         for (int i = 1; i >= 0; --i)
             if (saved_[i]) SetConsoleMode(GetStdHandle(kStreams[i]), modes_[i]);
         if (codePage_ != 0) SetConsoleOutputCP(codePage_);
     }
-    ConsoleState(const ConsoleState&) = delete;
-    ConsoleState& operator=(const ConsoleState&) = delete;
 
   private:
     static constexpr DWORD kStreams[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
@@ -40,6 +41,15 @@ class ConsoleState {
     DWORD modes_[2] = {};
     bool saved_[2] = {};
 };
+
+const ConsoleState* console = nullptr;
+
+// A Ctrl-C that no command takes (info, convert) ends the process without its destructors: the console is
+// given back here first. flash's own handler, installed later, is asked first and keeps the run going.
+BOOL WINAPI giveConsoleBack(DWORD) {
+    if (console != nullptr) console->giveBack();
+    return FALSE;  // then the next handler, at last the default one that ends the process
+}
 
 }  // namespace
 
@@ -51,6 +61,11 @@ int wmain(int argc, wchar_t** argv) {
     pointers.push_back(nullptr);
     _setmode(_fileno(stdout), _O_BINARY);
     // Static, so that the console is given back on std::exit too.
-    static ConsoleState console;
-    return cliMain(argc, pointers.data());
+    static const ConsoleState state;
+    console = &state;
+    SetConsoleCtrlHandler(giveConsoleBack, TRUE);
+    const int code = cliMain(argc, pointers.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return code;
 }
