@@ -110,15 +110,26 @@ for name in "Дмитрий/прошивка.shex" "Łukasz/żółw.final.shex" 
   check "and leaves no temporary file" [ "$(ls "$work/$(dirname "$name")" | grep -c '^upd')" = 0 ]
 done
 
-# The ports Windows lists: COM1, an FTDI adapter on COM7, and an on-board port on COM12 that SetupAPI knows.
-serial_ports 'Serial0 COM1' 'VCP0 COM7' 'Serial1 COM12'
+# The ports Windows lists, described where SetupAPI knows them: USB adapters with and without a serial
+# number (Windows makes up an id with '&' for one without), a driver's own bus, an on-board port, and
+# values that are no COM name of 1..256, which are left out.
+serial_ports 'Serial0 COM1' 'VCP0 COM7' 'VCP1 COM9' 'ProlificSerial0 COM3' 'Serial1 COM12' 'Odd0 COM256' \
+  'Odd1 COM257' 'Odd2 COM0' 'Odd3 COM1000' 'Odd4 COMX'
 port_device 'USB\VID_0403&PID_6001\A1B2C3' COM7 "USB Serial Port" FTDI FTDIBUS
+port_device 'FTDIBUS\VID_0403+PID_6015+DK0AB1CDA\0000' COM9 "USB Serial Port" FTDI FTDIBUS
+port_device 'USB\VID_067B&PID_2303\5&2E1F3A&0&2' COM3 "USB-to-Serial Comm Port" Prolific Ser2pl
 port_device 'ACPI\PNP0501\1' COM12 "Communications Port" "(Standard port types)" Serial
-check "ports lists the registry's ports with what SetupAPI knows" \
+check "ports lists the registry's ports in order with what SetupAPI knows" \
   [ "$(wine "$cli" ports | tr -d '\r')" = "$(printf '%s\n' "COM1: ready" \
+    "COM3: USB-to-Serial Comm Port 067b:2303 (Prolific), ready" '  by-id: USB\VID_067B&PID_2303\5&2E1F3A&0&2' \
+    "  driver: Ser2pl" \
     "COM7: USB Serial Port 0403:6001 (FTDI), ready" '  by-id: USB\VID_0403&PID_6001\A1B2C3' \
-    "  serial number: A1B2C3" "  driver: FTDIBUS" "COM12: ready" '  by-id: ACPI\PNP0501\1' "  driver: Serial")" ]
+    "  serial number: A1B2C3" "  driver: FTDIBUS" \
+    "COM9: USB Serial Port 0403:6015 (FTDI), ready" '  by-id: FTDIBUS\VID_0403+PID_6015+DK0AB1CDA\0000' \
+    "  serial number: DK0AB1CDA" "  driver: FTDIBUS" \
+    "COM12: ready" '  by-id: ACPI\PNP0501\1' "  driver: Serial" "COM256: ready")" ]
 check "ports --json gives COM7's USB particulars" grep -qF '{"name": "COM7", "path": "COM7", "com": null, "by_id": "USB\\VID_0403&PID_6001\\A1B2C3", "usb": {"vendor_id": "0403", "product_id": "6001", "manufacturer": "FTDI", "product": "USB Serial Port", "serial_number": "A1B2C3"}, "driver": "FTDIBUS", "state": "ready"' <(wine "$cli" ports --json)
+serial_ports 'Serial0 COM1' 'VCP0 COM7' 'Serial1 COM12'
 
 # --port auto takes the one USB adapter, COM7; a log named in Polish gets one LF-ended line.
 PHONE_PORT=7 phone auto --model T1x --image "$work/$name" --no-throttle
