@@ -114,7 +114,7 @@ done
 # number (Windows makes up an id with '&' for one without), a driver's own bus, an on-board port, and
 # values that are no COM name of 1..256, which are left out.
 serial_ports 'Serial0 COM1' 'VCP0 COM7' 'VCP1 COM9' 'ProlificSerial0 COM3' 'Serial1 COM12' 'Odd0 COM256' \
-  'Odd1 COM257' 'Odd2 COM0' 'Odd3 COM1000' 'Odd4 COMX'
+  'Odd1 COM257' 'Odd2 COM0' 'Odd3 COM1000' 'Odd4 COMX' 'Odd5 COM99999999999999999999'
 port_device 'USB\VID_0403&PID_6001\A1B2C3' COM7 "USB Serial Port" FTDI FTDIBUS
 port_device 'FTDIBUS\VID_0403+PID_6015+DK0AB1CDA\0000' COM9 "USB Serial Port" FTDI FTDIBUS
 port_device 'USB\VID_067B&PID_2303\5&2E1F3A&0&2' COM3 "USB-to-Serial Comm Port" Prolific Ser2pl
