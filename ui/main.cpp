@@ -1,5 +1,6 @@
 // phone-updater: start-up, the message loop, and the exit code.
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
 #include <chrono>
@@ -17,6 +18,8 @@
 #include "ui/main_window.h"
 
 namespace {
+
+Q_LOGGING_CATEGORY(startupLog, "phone-updater.startup", QtWarningMsg)
 
 constexpr const char* kNoDisplay =
     "phone-updater: no display: set DISPLAY or WAYLAND_DISPLAY, or run phone-updater-cli\n";
@@ -103,14 +106,13 @@ int main(int argc, char* argv[]) {
         const QRect desktop = screen->geometry();
         window->centreOnScreen(desktop.width(), desktop.height());
     }
-    // For scripts/bench-ui: the wall-clock time of the first paint, to set against the launch time.
-    if (std::getenv("PHONE_UPDATER_REPORT_FIRST_PAINT") != nullptr) {
+    // Start-up timing through Qt's own logging rules (QT_LOGGING_RULES="phone-updater.startup.info=true"):
+    // the wall-clock time of the first paint, to set against the launch time.
+    if (startupLog().isInfoEnabled()) {
         QObject::connect(&window->panel(), &ControlPanel::firstPainted, [] {
             const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::fprintf(
-                stderr, "first-paint-ns %lld\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-            std::fflush(stderr);
+            qCInfo(startupLog, "first-paint-ns %lld",
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
         });
     }
     window->show();
