@@ -5,23 +5,24 @@
 #include <string>
 
 #include "cli/atomic_write.h"
+#include "serial/wide_text.h"
 
 namespace {
 
 // The temporary file's name, for the console handler: an interrupted convert leaves no stray file behind.
-char pendingTemporary[MAX_PATH];
+wchar_t pendingTemporary[MAX_PATH];
 std::atomic<bool> temporaryPending{false};
 
 BOOL WINAPI removeTemporary(DWORD) {
-    if (temporaryPending.exchange(false)) DeleteFileA(pendingTemporary);
+    if (temporaryPending.exchange(false)) DeleteFileW(pendingTemporary);
     return FALSE;  // then the default handling ends the process
 }
 
 bool fail(std::string& error, const char* what) {
-    char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
-                   reason, sizeof reason, nullptr);
-    std::string text(reason);
+    wchar_t reason[256] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
+                   reason, sizeof reason / sizeof reason[0], nullptr);
+    std::string text = utf8(reason);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
         text.pop_back();
     error = std::string(what) + ": " + text;
@@ -36,21 +37,23 @@ bool writeFileAtomically(const std::string& path, const std::uint8_t* data, std:
         SetLastError(ERROR_DIRECTORY);
         return fail(error, "not a file name");
     }
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    // Paths are UTF-8 inside the program; the wide functions take any name the file system can hold.
+    const std::wstring target = utf16(path);
+    const std::size_t slash = target.find_last_of(L"/\\");
+    const std::wstring directory = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
 
     // Beside the target, so that the replacing move stays within one volume.
-    if (GetTempFileNameA(directory.c_str(), "upd", 0, pendingTemporary) == 0)
+    if (GetTempFileNameW(directory.c_str(), L"upd", 0, pendingTemporary) == 0)
         return fail(error, "cannot create a temporary file");
-    const std::string temporary = pendingTemporary;
+    const std::wstring temporary = pendingTemporary;
     temporaryPending = true;
     SetConsoleCtrlHandler(removeTemporary, TRUE);
     const auto cleanUp = [&] {
         SetConsoleCtrlHandler(removeTemporary, FALSE);
-        if (temporaryPending.exchange(false)) DeleteFileA(temporary.c_str());
+        if (temporaryPending.exchange(false)) DeleteFileW(temporary.c_str());
     };
 
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     bool written = file != INVALID_HANDLE_VALUE;
     while (written && size > 0) {
@@ -69,7 +72,7 @@ bool writeFileAtomically(const std::string& path, const std::uint8_t* data, std:
         return fail(error, "cannot write");
     }
     CloseHandle(file);
-    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD why = GetLastError();
         cleanUp();
         SetLastError(why);

@@ -8,9 +8,10 @@
 #include <memory>
 #include <mutex>
 
-// From construction on, every interrupt (Ctrl-C; SIGTERM and SIGHUP on POSIX; Ctrl-Break or closing the
-// console on Windows) is taken by a thread of its own, never inside a handler, until destruction: none is
-// lost or left pending. Construct it before other threads start (on POSIX they inherit the blocked signals).
+// From construction on, every interrupt (Ctrl-C; SIGTERM and SIGHUP on POSIX; Ctrl-Break, closing the
+// console, logging off or shutting down on Windows) is taken by a thread of its own, never inside a handler,
+// until destruction: none is lost or left pending. Construct it before other threads start (on POSIX they
+// inherit the blocked signals).
 class SignalAbort {
   public:
     SignalAbort();

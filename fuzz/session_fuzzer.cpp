@@ -78,7 +78,13 @@ struct Model {
     void field(int control, const std::string& text) {
         line("field " + std::to_string(control) + " '" + text + "'");
     }
+    // Every close of an open line lets what was written go out first, unless Abort came.
+    void close() {
+        if (open_ && !aborted) sent.drains.push_back(sent.bytes.size());
+        open_ = false;
+    }
     bool open(std::uint32_t speed) {
+        close();
         open_ = !aborted && !tape.openFails();
         gone = false;
         if (open_) sent.opens.push_back("COM1@" + std::to_string(speed));
@@ -123,6 +129,7 @@ struct Model {
         line("progressReset");
     }
     int end(int code) {
+        close();
         if (code > 0) line(std::string("message Error (error) ") + failureMessage(code));
         // No hint when the phone was never touched: the port would not open, or the image was refused first.
         if (code > 1 && code != kUnusableImage) line(std::string("message Hint (error) ") + kBatteryHint);
@@ -253,6 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (lastSessionResult != wanted) std::fprintf(stderr, "ended %d, model %d\n", lastSessionResult, wanted);
     check(lastSessionResult == wanted, "the session ended otherwise");
     same(line.opens, want.sent.opens, "opens");
+    check(line.drains == want.sent.drains, "the drains before closing differ");
     check(line.bytes == want.sent.bytes && line.blockEnds == want.sent.blockEnds,
           "the blocks written differ");
     check(detected == want.detected, "detection differs");

@@ -16,6 +16,24 @@ struct FileCloser {
 std::error_code lastError() {
     return {errno != 0 ? errno : EIO, std::generic_category()};
 }
+
+// Paths are UTF-8 on every system. Windows names files in UTF-16, and a plain string would be read in the
+// ANSI code page there (a user named Łukasz could not open his own files); elsewhere the bytes are the name.
+std::filesystem::path nativePath(const std::string& path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
+std::FILE* openForReading(const std::filesystem::path& name) {
+#ifdef _WIN32
+    return _wfopen(name.c_str(), L"rb");
+#else
+    return std::fopen(name.c_str(), "rb");
+#endif
+}
 }  // namespace
 
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, BufferHint hint,
@@ -28,17 +46,18 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, Buff
         if (failure != nullptr) *failure = LoadFailure(problem, error);
         return false;
     };
+    const std::filesystem::path name = nativePath(path);
     std::error_code error;
     // Directories and devices open fine on some systems but are no image.
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    const std::filesystem::file_status status = std::filesystem::status(name, error);
     if (std::filesystem::is_directory(status)) return fail(LoadProblem::Directory);
     if (error) return fail(LoadProblem::System, error);
     if (!std::filesystem::is_regular_file(status)) return fail(LoadProblem::NotRegular);
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
     if (error) return fail(LoadProblem::System, error);
 
     errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(openForReading(name));
     if (!file) return fail(LoadProblem::System, lastError());
     try {
         out.reserve(static_cast<std::size_t>(size));

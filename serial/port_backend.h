@@ -31,6 +31,9 @@ PlatformPortPtr create();
 bool supportedSpeed(std::uint32_t speed);
 // `reopen`: the same device again, closed a moment ago by this link (the speed change of a session).
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool reopen);
+// Waits until what was written has gone out on the line: a USB adapter's driver reports a write done once
+// the adapter has the bytes, and a close or speed change right after it could cut them off.
+void drain(PlatformPort& port);
 // discardOutput: drop bytes still queued for the line instead of letting the close drain them.
 void close(PlatformPort& port, bool discardOutput);
 bool isOpen(const PlatformPort& port);

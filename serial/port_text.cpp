@@ -188,7 +188,7 @@ std::string portDetails(const PortInfo& port) {
 
 std::string portSummary(const PortInfo& port) {
     std::string summary = printable(port.path);
-    if (!port.comName.empty()) summary += " (" + port.comName + ")";
+    if (!port.comName.empty() && port.comName != port.path) summary += " (" + port.comName + ")";
     return summary + ": " + portDetails(port);
 }
 

@@ -1,6 +1,6 @@
 // A serial line that plays a script instead of a device, for tests and fuzz targets: link
 // updater_serial_scripted in place of updater_serial. Every wait returns at once with what the script says,
-// so a whole session takes microseconds; every open and completed write is recorded.
+// so a whole session takes microseconds; every open, completed write and drain is recorded.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,7 @@ struct Record {
     std::vector<std::string> opens;      // "path@speed", every successful open in order
     std::vector<std::uint8_t> bytes;     // every completed write, back to back
     std::vector<std::size_t> blockEnds;  // where each write ended in `bytes`
+    std::vector<std::size_t> drains;     // how much of `bytes` was written when each drain was asked for
 };
 
 // A script written as bytes, compact enough for a fuzzer to write:

@@ -90,7 +90,12 @@ bool SerialLink::reopen(std::uint32_t speed) {
 
 void SerialLink::close() {
     Backend& b = *backend_;
-    if (b.observer && serial_port::isOpen(*b.port)) b.observer->closed();
+    if (serial_port::isOpen(*b.port)) {
+        // The last command out first (the "C27" before the speed change, the final "Q"); an aborted
+        // session sends nothing more.
+        if (!b.interrupted) serial_port::drain(*b.port);
+        if (b.observer) b.observer->closed();
+    }
     serial_port::close(*b.port, b.interrupted);
 }
 

@@ -173,6 +173,11 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     return {};
 }
 
+void drain(PlatformPort& port) {
+    while (::tcdrain(port.fd) != 0 && errno == EINTR) {
+    }
+}
+
 void close(PlatformPort& port, bool discardOutput) {
     if (port.fd < 0) return;
     if (discardOutput)

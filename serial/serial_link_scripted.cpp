@@ -113,6 +113,10 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     return {};
 }
 
+void drain(PlatformPort&) {
+    recorded.drains.push_back(recorded.bytes.size());
+}
+
 void close(PlatformPort& port, bool) {
     port.open = false;
     port.input.clear();

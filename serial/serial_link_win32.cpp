@@ -1,6 +1,8 @@
 // Win32 backend of the serial link (overlapped I/O). Every wait is a WaitForMultipleObjects on the
 // operation's event and an abort event, so an interrupt ends a read window or a write stalled on the line at
-// once: the pending operation is cancelled (CancelIo) and its partial count still taken.
+// once. A read never waits: the window waits for a byte to arrive (WaitCommEvent) and then reads what the
+// driver holds, so the only operation ever cancelled at a window's end is that wait, which moves no data;
+// a cancelled read's count, which some drivers report as 0, never decides what a reply was.
 #include <windows.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "serial/port_backend.h"
+#include "serial/wide_text.h"
 
 struct PlatformPort {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -20,9 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads end after 20 ms of silence once data flows; the window's own deadline (not a total time-out) ends a
-// silent read. A total constant behaves differently on Windows and Wine (a silent read there fails with
-// ERROR_TIMEOUT, and MAXDWORD intervals never complete), this combination the same on both.
+// Reads ask only for bytes the driver holds already, so they complete at once; the interval only bounds a
+// read a driver would hold anyway. (MAXDWORD intervals, "return at once", never complete under Wine.)
 constexpr DWORD kReadIntervalMs = 20;
 
 OpenError classifyOpenError(DWORD error) {
@@ -110,7 +112,7 @@ DWORD millisecondsUntil(Clock::time_point deadline) {
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
-enum class Wait { Done, Woken, TimedOut };
+enum class Wait { Done, Woken, TimedOut, Failed };
 
 Wait waitForIo(PlatformPort& port, DWORD timeoutMs) {
     const HANDLE events[2] = {port.ioEvent, port.wakeEvent};
@@ -119,18 +121,40 @@ Wait waitForIo(PlatformPort& port, DWORD timeoutMs) {
             return Wait::Done;
         case WAIT_OBJECT_0 + 1:
             return Wait::Woken;
-        default:
+        case WAIT_TIMEOUT:
             return Wait::TimedOut;
+        default:
+            return Wait::Failed;
     }
 }
 
-// Cancels the operation in flight and returns the bytes it moved before that.
+// Cancels the operation in flight and waits until it is over, so that neither `overlapped` nor the buffer
+// is left to an operation still running; returns the bytes it moved before that.
 DWORD cancelAndCount(PlatformPort& port, OVERLAPPED& overlapped) {
     CancelIo(port.handle);
     DWORD moved = 0;
     // A cancelled operation fails with ERROR_OPERATION_ABORTED yet still reports what it moved.
     GetOverlappedResult(port.handle, &overlapped, &moved, TRUE);
     return moved;
+}
+
+// Starts an overlapped operation and waits for it until `timeoutMs` or an interrupt; whatever ends the
+// wait, the operation is over when this returns. `start` returns the call's result and sets `moved` when
+// it completed at once.
+template <typename Start>
+Wait runIo(PlatformPort& port, DWORD timeoutMs, DWORD& moved, Start start) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = port.ioEvent;
+    ResetEvent(port.ioEvent);
+    moved = 0;
+    if (start(overlapped)) return Wait::Done;
+    if (GetLastError() != ERROR_IO_PENDING) return Wait::Failed;
+    const Wait how = waitForIo(port, timeoutMs);
+    if (how != Wait::Done) {
+        moved = cancelAndCount(port, overlapped);
+        return how;
+    }
+    return GetOverlappedResult(port.handle, &overlapped, &moved, FALSE) ? Wait::Done : Wait::Failed;
 }
 
 }  // namespace
@@ -162,10 +186,13 @@ bool supportedSpeed(std::uint32_t speed) {
 }
 
 PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t speed, bool) {
+    // Overlapped I/O needs its events: without them no operation may start.
+    if (port.ioEvent == nullptr || port.wakeEvent == nullptr)
+        return {OpenError::Other, ERROR_NOT_ENOUGH_MEMORY};
     // No sharing: a port another program holds cannot be opened, and none can open ours while we hold it.
     const std::string device = devicePath(path);
-    const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE handle = CreateFileW(utf16(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return {classifyOpenError(error), static_cast<int>(error)};
@@ -178,7 +205,8 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = kReadIntervalMs;
     // Writes have no time-out: a stalled write is ended by the abort event.
-    if (!SetCommState(handle, &dcb) || !SetCommTimeouts(handle, &timeouts)) {
+    if (!SetCommState(handle, &dcb) || !SetCommTimeouts(handle, &timeouts) ||
+        !SetCommMask(handle, EV_RXCHAR)) {
         const DWORD error = GetLastError();
         CloseHandle(handle);
         releasePort(port);
@@ -191,6 +219,10 @@ PortOpenResult open(PlatformPort& port, const std::string& path, std::uint32_t s
     PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR);
     port.handle = handle;
     return {};
+}
+
+void drain(PlatformPort& port) {
+    FlushFileBuffers(port.handle);  // returns once the transmit queue is empty
 }
 
 void close(PlatformPort& port, bool discardOutput) {
@@ -215,20 +247,13 @@ void clearErrors(PlatformPort& port) {
 bool write(PlatformPort& port, const std::uint8_t* bytes, std::size_t count) {
     std::size_t sent = 0;
     while (sent < count) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = port.ioEvent;
-        ResetEvent(port.ioEvent);
-        const DWORD chunk = static_cast<DWORD>(count - sent);
         DWORD written = 0;
-        if (!WriteFile(port.handle, bytes + sent, chunk, &written, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) return false;
-            if (waitForIo(port, INFINITE) == Wait::Woken) {
-                cancelAndCount(port, overlapped);
-                return false;
-            }
-            if (!GetOverlappedResult(port.handle, &overlapped, &written, FALSE)) return false;
-        }
-        if (written == 0) return false;  // a device that takes nothing would have us spin
+        const DWORD chunk = static_cast<DWORD>(count - sent);
+        const Wait how = runIo(port, INFINITE, written, [&](OVERLAPPED& overlapped) {
+            return WriteFile(port.handle, bytes + sent, chunk, &written, &overlapped) != 0;
+        });
+        if (how != Wait::Done || written == 0)
+            return false;  // a device that takes nothing would have us spin
         sent += written;
     }
     return true;
@@ -238,39 +263,39 @@ WindowResult readWindow(PlatformPort& port, std::uint8_t* buffer, std::size_t ca
                         std::size_t& received) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(windowMs);
     received = 0;
+    const auto gone = [&] {
+        idleWindow(port, static_cast<int>(millisecondsUntil(deadline)));
+        return WindowResult::Failed;
+    };
     while (received < capacity) {
         if (WaitForSingleObject(port.wakeEvent, 0) == WAIT_OBJECT_0) return WindowResult::Interrupted;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(port.handle, &errors, &status)) return gone();
+        if (status.cbInQue > 0) {
+            // What the driver holds: the read completes at once, and only an interrupt would cut it short.
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(status.cbInQue, capacity - received));
+            DWORD got = 0;
+            const Wait how = runIo(port, INFINITE, got, [&](OVERLAPPED& overlapped) {
+                return ReadFile(port.handle, buffer + received, want, &got, &overlapped) != 0;
+            });
+            received += got;
+            if (how == Wait::Woken) return WindowResult::Interrupted;
+            if (how != Wait::Done) return gone();
+            continue;
+        }
         const DWORD left = millisecondsUntil(deadline);
         if (left == 0) break;
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = port.ioEvent;
-        ResetEvent(port.ioEvent);
-        DWORD got = 0;
-        bool done = ReadFile(port.handle, buffer + received, static_cast<DWORD>(capacity - received), &got,
-                             &overlapped) != 0;
-        DWORD error = done ? ERROR_SUCCESS : GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            switch (waitForIo(port, left)) {
-                case Wait::Woken:
-                    received += cancelAndCount(port, overlapped);
-                    return WindowResult::Interrupted;
-                case Wait::TimedOut:
-                    received += cancelAndCount(port, overlapped);
-                    return WindowResult::Ok;  // window over
-                case Wait::Done:
-                    done = GetOverlappedResult(port.handle, &overlapped, &got, FALSE) != 0;
-                    error = done ? ERROR_SUCCESS : GetLastError();
-                    break;
-            }
-        }
-        received += got;
-        // ERROR_TIMEOUT is a silent stretch as Wine reports it; anything else means the device is gone.
-        if (!done && error != ERROR_TIMEOUT && error != ERROR_OPERATION_ABORTED) {
-            idleWindow(port, static_cast<int>(millisecondsUntil(deadline)));
-            return WindowResult::Failed;
-        }
-        // A read that returns at once with nothing would spin: give the line a moment instead.
-        if (got == 0) idleWindow(port, static_cast<int>(std::min<DWORD>(kReadIntervalMs, left)));
+        // Nothing there yet: wait for a byte, the window's end or an interrupt. Where the driver cannot wait
+        // for a byte (the wait fails or ends with no event: Wine on a pseudo-terminal, some USB drivers),
+        // look again after a moment instead; a device that is gone shows in ClearCommError.
+        DWORD events = 0, ignored = 0;
+        const Wait how = runIo(port, left, ignored, [&](OVERLAPPED& overlapped) {
+            return WaitCommEvent(port.handle, &events, &overlapped) != 0;
+        });
+        if (how == Wait::Woken) return WindowResult::Interrupted;
+        if ((how == Wait::Done && events == 0) || how == Wait::Failed)
+            idleWindow(port, static_cast<int>(std::min(kReadIntervalMs, left)));
     }
     return WindowResult::Ok;
 }

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include "serial/wide_text.h"
 #include "station/station_io.h"
 
 bool isTerminal(int fd) {
@@ -23,7 +24,7 @@ TerminalSize terminalSize(int fd) {
 
 int openAppend(const std::string& path, std::string& error) {
     // Append access only: the system puts every write at the end of the file at that moment.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const HANDLE file = CreateFileW(utf16(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = "cannot open it (Windows error " + std::to_string(GetLastError()) + ")";

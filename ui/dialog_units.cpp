@@ -15,6 +15,6 @@ PixelRect dialogRectToPixels(int x, int y, int width, int height) {
     return {left, top, dialogUnitsToPixelsX(x + width) - left, dialogUnitsToPixelsY(y + height) - top};
 }
 
-PixelPoint centredWindowOrigin(int screenWidth, int screenHeight) {
-    return {screenWidth / 2 - 173, screenHeight / 2 - 111};
+PixelPoint centredWindowOrigin(int screenWidth, int screenHeight, int windowWidth, int windowHeight) {
+    return {screenWidth / 2 - windowWidth / 2, screenHeight / 2 - windowHeight / 2};
 }

@@ -35,6 +35,7 @@ int dialogUnitsToPixelsY(int units);
 // dialog units touch in pixels too.
 PixelRect dialogRectToPixels(int x, int y, int width, int height);
 
-// Top-left corner of the main window on a screen of the given size: half the size, rounded down, less
-// 173 across and 111 down.
-PixelPoint centredWindowOrigin(int screenWidth, int screenHeight);
+// Top-left corner of a window of the given outer size on a screen of the given size: half the screen less
+// half the window, each rounded down (173 across and 111 down for the 347 x 222 window).
+PixelPoint centredWindowOrigin(int screenWidth, int screenHeight, int windowWidth = kOuterWidth,
+                               int windowHeight = kOuterHeight);

@@ -29,6 +29,8 @@ class Win32Panel final : public Panel {
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& detail, const std::string& caption,
+                             MessageIcon icon) override;
     char selectedPortDigit() override;
     void setControlEnabled(int control, bool enabled) override;
     void setControlVisible(int control, bool visible) override;
@@ -39,7 +41,13 @@ class Win32Panel final : public Panel {
     HWND panel_ = nullptr;
 };
 
+// Pixels of the layout at 96 DPI as pixels at the screen's scaling (the process is system-DPI-aware).
+int scaledPixels(int pixels);
+
 // Creates the panel from its layout resource inside `mainWindow`; nullptr when that fails.
 HWND createControlPanel(HINSTANCE instance, HWND mainWindow, const PanelArtwork& artwork);
+// Loads the image file at `path` (UTF-8) as Load SW loads the one chosen in its dialog: a file named on the
+// command line or dropped on the window. Ignored while a session runs.
+void loadImageFile(const std::string& path);
 // Ends a session still running when the window has closed: silently, without touching the panel.
 void shutDownSession();

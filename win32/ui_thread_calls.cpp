@@ -8,7 +8,7 @@ UiExecutor UiThreadCalls::executor() {
             if (dropping_) return;
             ++inFlight_;
         }
-        SendMessageA(panel_, kRunPanelCall, 0, reinterpret_cast<LPARAM>(&call));
+        SendMessageW(panel_, kRunPanelCall, 0, reinterpret_cast<LPARAM>(&call));
         --inFlight_;
     };
 }
@@ -22,7 +22,7 @@ void UiThreadCalls::stopCalls() {
     while (inFlight_ > 0) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
         MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 

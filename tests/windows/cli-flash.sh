@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # phone-updater-cli.exe under Wine against the simulated phone on COM1: whole sessions on both models, a
 # wrong reply, Ctrl-C in the middle of the frame stream, a port another program holds; info and convert
-# agree with the Linux build.
+# agree with the Linux build, byte for byte, for files named in Cyrillic, Polish and Japanese; ports from
+# the registry, and sessions on the COM7 --port auto finds and on COM12.
 # usage: cli-flash.sh CLI.exe LINUX_CLI MAKE_SAMPLE_IMAGE   (WINEPREFIX and PHONE_SIM in the environment)
 source "$(dirname "$0")/wine-test-lib.sh"
 cli=$1 linux_cli=$2 make_image=$3
@@ -32,6 +33,7 @@ lines_end_with() {  # NAME LINE...: the output's last lines are exactly these
 for model in T1x A1018s; do
   phone "ok-$model" --model "$model" --image "$work/small.shex" --no-throttle
   flash "ok-$model" --port COM1 "$work/small.shex"
+  [ "$(code "ok-$model")" = 0 ] || { cat "$work/ok-$model.out"; verdict "ok-$model"; }
   check "$model: a whole session exits 0" [ "$(code "ok-$model")" = 0 ]
   check "$model: it ends with the success message" \
     [ "$(last_line "ok-$model")" = "Success: Software updated completed" ]
@@ -91,13 +93,55 @@ set -e
 check "Ctrl-C before detection exits 130 without the hint" \
   [ "$holder_code/$(grep -c Hint "$work/holder.out")" = "130/0" ]
 
-# The file side: the same particulars as the Linux build, and a replaced output file.
-check "info --json matches the Linux build" \
-  [ "$(wine "$cli" info --json "$work/small.shex" | tr -d '\r')" = "$("$linux_cli" info --json "$work/small.shex")" ]
-echo "stale" >"$work/out.sbin"
-wine "$cli" convert "$work/small.shex" "$work/out.sbin" >/dev/null
-"$linux_cli" convert "$work/small.shex" "$work/linux.sbin" >/dev/null
-check "convert replaces OUT with the Linux build's bytes" cmp -s "$work/out.sbin" "$work/linux.sbin"
-check "convert leaves no temporary file" [ "$(ls "$work" | grep -c '^upd')" = 0 ]
+# The file side, for names in any language: the same particulars and bytes as the Linux build (LF line
+# ends), a replaced output file, and no temporary file left.
+for name in "Дмитрий/прошивка.shex" "Łukasz/żółw.final.shex" "東京/ファームウェア.shex"; do
+  mkdir -p "$work/$(dirname "$name")"
+  "$make_image" "$work/$name" 300
+  check "info of $name matches the Linux build" \
+    [ "$(wine "$cli" info "$(win_path "$work/$name")" | od -c)" = "$("$linux_cli" info "$work/$name" | od -c)" ]
+  check "info --json of $name matches the Linux build" \
+    [ "$(wine "$cli" info --json "$work/$name" | od -c)" = "$("$linux_cli" info --json "$work/$name" | od -c)" ]
+  out="$work/$(dirname "$name")/выход.sbin"
+  echo "stale" >"$out"
+  wine "$cli" convert "$(win_path "$work/$name")" "$(win_path "$out")" >/dev/null || true
+  "$linux_cli" convert "$work/$name" "$work/linux.sbin" >/dev/null
+  check "convert of $name replaces OUT with the Linux build's bytes" cmp -s "$out" "$work/linux.sbin"
+  check "and leaves no temporary file" [ "$(ls "$work/$(dirname "$name")" | grep -c '^upd')" = 0 ]
+done
+
+# The ports Windows lists, described where SetupAPI knows them: USB adapters with and without a serial
+# number (Windows makes up an id with '&' for one without), a driver's own bus, an on-board port, and
+# values that are no COM name of 1..256, which are left out.
+serial_ports 'Serial0 COM1' 'VCP0 COM7' 'VCP1 COM9' 'ProlificSerial0 COM3' 'Serial1 COM12' 'Odd0 COM256' \
+  'Odd1 COM257' 'Odd2 COM0' 'Odd3 COM1000' 'Odd4 COMX' 'Odd5 COM99999999999999999999'
+port_device 'USB\VID_0403&PID_6001\A1B2C3' COM7 "USB Serial Port" FTDI FTDIBUS
+port_device 'FTDIBUS\VID_0403+PID_6015+DK0AB1CDA\0000' COM9 "USB Serial Port" FTDI FTDIBUS
+port_device 'USB\VID_067B&PID_2303\5&2E1F3A&0&2' COM3 "USB-to-Serial Comm Port" Prolific Ser2pl
+port_device 'ACPI\PNP0501\1' COM12 "Communications Port" "(Standard port types)" Serial
+check "ports lists the registry's ports in order with what SetupAPI knows" \
+  [ "$(wine "$cli" ports | tr -d '\r')" = "$(printf '%s\n' "COM1: ready" \
+    "COM3: USB-to-Serial Comm Port 067b:2303 (Prolific), ready" '  by-id: USB\VID_067B&PID_2303\5&2E1F3A&0&2' \
+    "  driver: Ser2pl" \
+    "COM7: USB Serial Port 0403:6001 (FTDI), ready" '  by-id: USB\VID_0403&PID_6001\A1B2C3' \
+    "  serial number: A1B2C3" "  driver: FTDIBUS" \
+    "COM9: USB Serial Port 0403:6015 (FTDI), ready" '  by-id: FTDIBUS\VID_0403+PID_6015+DK0AB1CDA\0000' \
+    "  serial number: DK0AB1CDA" "  driver: FTDIBUS" \
+    "COM12: ready" '  by-id: ACPI\PNP0501\1' "  driver: Serial" "COM256: ready")" ]
+check "ports --json gives COM7's USB particulars" grep -qF '{"name": "COM7", "path": "COM7", "com": null, "by_id": "USB\\VID_0403&PID_6001\\A1B2C3", "usb": {"vendor_id": "0403", "product_id": "6001", "manufacturer": "FTDI", "product": "USB Serial Port", "serial_number": "A1B2C3"}, "driver": "FTDIBUS", "state": "ready"' <(wine "$cli" ports --json)
+serial_ports 'Serial0 COM1' 'VCP0 COM7' 'Serial1 COM12'
+
+# --port auto takes the one USB adapter, COM7; a log named in Polish gets one LF-ended line.
+PHONE_PORT=7 phone auto --model T1x --image "$work/$name" --no-throttle
+log="$work/Łukasz/dziennik.jsonl"
+flash auto --port auto --log "$(win_path "$log")" "$(win_path "$work/$name")"
+check "--port auto updates the phone on COM7" [ "$(code auto)/$(last_line auto)" = "0/Success: Software updated completed" ]
+check "and says which port it took" grep -qx "Port: COM7: USB Serial Port 0403:6001 (FTDI), ready" "$work/auto.out"
+check "the log line names the Japanese file and ends in LF alone" \
+  [ "$(grep -c '"file": "Z:.*ファームウェア.shex"' "$log")/$(grep -c $'\r' "$log")" = "1/0" ]
+PHONE_PORT=12 phone com12 --model A1018s --image "$work/$name" --no-throttle
+flash com12 --port com12 "$work/$name"
+check "a port numbered past 9 is reached too" [ "$(code com12)" = 0 ]
+check "and the phone on it checked every byte" grep -q "success: 300 frames" <(verdict com12)
 
 finish

@@ -1,15 +1,23 @@
 // Drives the Win32 window from a second program, as a user would: reads fields, clicks buttons, answers the
 // open dialog and the message boxes. Each argument is one step; the first step that fails ends the run with
-// exit code 1 and says why. Fields and boxes are waited for (the session runs on its own).
+// exit code 1 and says why. Fields and boxes are waited for (the session runs on its own). Texts are UTF-8.
 #include <windows.h>
+// clang-format off: after windows.h
+#include <shellapi.h>
+#include <shlobj.h>  // DROPFILES
+// clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "serial/wide_text.h"
+#include "tests/windows/paint_counter.h"
 #include "ui/about_text.h"
 #include "ui/dialog_units.h"
 #include "ui/load_command.h"
@@ -42,10 +50,10 @@ bool waitFor(Condition condition, std::chrono::milliseconds patience = kPatience
 }
 
 std::string textOf(HWND window) {
-    char text[1024] = "";
+    wchar_t text[1024] = L"";
     // WM_GETTEXT, not GetWindowText: the latter does not read controls of another process.
-    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
+    SendMessageW(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text));
+    return utf8(text);
 }
 
 std::string className(HWND window) {
@@ -54,25 +62,47 @@ std::string className(HWND window) {
     return name;
 }
 
-// The visible top-level dialog of the updater's process with this caption (message box, open dialog).
-HWND findDialog(const std::string& caption) {
+// A visible top-level window of the updater's process of this class (and caption, unless none is given).
+HWND findWindowOf(const char* windowClass, const std::string* caption) {
     struct Search {
-        const std::string& caption;
+        const char* windowClass;
+        const std::string* caption;
         HWND found;
-    } search{caption, nullptr};
+    } search{windowClass, caption, nullptr};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto& s = *reinterpret_cast<Search*>(data);
             DWORD owner = 0, ours = 0;
             GetWindowThreadProcessId(window, &owner);
             GetWindowThreadProcessId(mainWindow, &ours);
-            if (owner == ours && IsWindowVisible(window) && className(window) == "#32770" &&
-                textOf(window) == s.caption)
+            if (owner == ours && IsWindowVisible(window) && className(window) == s.windowClass &&
+                (s.caption == nullptr || textOf(window) == *s.caption))
                 s.found = window;
             return s.found == nullptr;
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The visible top-level dialog of the updater's process with this caption (message box, open dialog).
+HWND findDialog(const std::string& caption) {
+    return findWindowOf("#32770", &caption);
+}
+
+// Rests the mouse on a control until its tooltip shows this text.
+bool expectTooltip(int id, const std::string& expected) {
+    RECT button;
+    GetWindowRect(GetDlgItem(panel, id), &button);
+    SetCursorPos((button.left + button.right) / 2, (button.top + button.bottom) / 2);
+    std::string shown;
+    const bool seen = waitFor(
+        [&] {
+            HWND tip = findWindowOf("tooltips_class32", nullptr);
+            return tip != nullptr && (shown = textOf(tip)) == expected;
+        },
+        std::chrono::seconds(10));
+    SetCursorPos(0, 0);  // away, so that the next tooltip shows afresh
+    return seen || fail("the tooltip of control " + std::to_string(id) + " says \"" + shown + "\"");
 }
 
 // A message box's text is its longest static text; its one button is OK.
@@ -104,7 +134,7 @@ bool openFile(const std::string& path) {
         return fail("no open dialog");
     HWND name = GetDlgItem(dialog, 0x47C);  // the file-name box of the explorer-style dialog
     if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr)) name = edit;
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(utf16(path).c_str()));
     PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     return waitFor([&] { return !IsWindow(dialog); }) || fail("the open dialog stays up");
 }
@@ -131,9 +161,18 @@ std::string rectText(const RECT& r) {
            "x" + std::to_string(r.bottom - r.top);
 }
 
-// Every control of the layout is there, of its kind, where the layout puts it in dialog units, with its
-// sunken edge where it should have one.
+// The window's scale, from its client area (this program's own idea of the DPI may be virtual).
+int windowDpi() {
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    return MulDiv(client.right, 96, kClientWidth);
+}
+
+// Every control of the layout is there, of its kind, where the layout puts it in dialog units (scaled with
+// the screen), with its sunken edge where it should have one.
 bool checkLayout() {
+    const int dpi = windowDpi();
+    const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
     int count = 0;
     for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
         ++count;
@@ -151,9 +190,9 @@ bool checkLayout() {
             return fail(where + " is a " + className(control));
         // The dialog font's base units at 96 DPI, as on Windows; the dialog manager converts position and
         // size each on its own (MapDialogRect would convert edges, and reads no other process anyway).
-        const int left = dialogUnitsToPixelsX(entry.x), top = dialogUnitsToPixelsY(entry.y);
-        const RECT expected{left, top, left + dialogUnitsToPixelsX(entry.width),
-                            top + dialogUnitsToPixelsY(entry.height)};
+        const int left = scaled(dialogUnitsToPixelsX(entry.x)), top = scaled(dialogUnitsToPixelsY(entry.y));
+        const RECT expected{left, top, left + scaled(dialogUnitsToPixelsX(entry.width)),
+                            top + scaled(dialogUnitsToPixelsY(entry.height))};
         RECT actual;
         GetWindowRect(control, &actual);
         OffsetRect(&actual, -origin.x, -origin.y);
@@ -167,25 +206,43 @@ bool checkLayout() {
     return true;
 }
 
-bool expectOrigin(int x, int y) {
-    RECT frame;
+// The client area is exactly W x H, every control lies inside it, and the window is centred on the desktop
+// as the description's arithmetic puts a window of its outer size, whatever the frame around it takes.
+bool expectClient(int width, int height) {
+    RECT client, frame, desktop;
+    GetClientRect(mainWindow, &client);
     GetWindowRect(mainWindow, &frame);
-    if (frame.left == x && frame.top == y && frame.right - frame.left == kOuterWidth &&
-        frame.bottom - frame.top == kOuterHeight)
-        return true;
-    return fail("the window is at " + std::to_string(frame.left) + "," + std::to_string(frame.top) +
-                " size " + std::to_string(frame.right - frame.left) + "x" +
-                std::to_string(frame.bottom - frame.top));
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    if (client.right != width || client.bottom != height)
+        return fail("the client area is " + rectText(client) + " in a frame of " + rectText(frame));
+    for (HWND child = GetWindow(panel, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT inside;
+        GetWindowRect(child, &inside);
+        MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&inside), 2);
+        // The rule spans the panel's 229 units, a pixel or two wider than the client area: its end is cut.
+        if (GetDlgCtrlID(child) == IDC_RULE) inside.right = std::min<LONG>(inside.right, width);
+        if (inside.left < 0 || inside.top < 0 || inside.right > width || inside.bottom > height)
+            return fail("control " + std::to_string(GetDlgCtrlID(child)) + " reaches out to " +
+                        rectText(inside));
+    }
+    const PixelPoint origin = centredWindowOrigin(desktop.right - desktop.left, desktop.bottom - desktop.top,
+                                                  frame.right - frame.left, frame.bottom - frame.top);
+    if (frame.left != origin.x || frame.top != origin.y) return fail("the window is at " + rectText(frame));
+    return true;
 }
 
-// The activity lights: 7 x 7 pixels at fixed places of the panel, the receive light above the send light.
-// "lit" waits until each has been seen in its colour; "dark" expects them drawn off and never lit for a while
-// (a repaint of the panel may wipe them until the next tick).
+// The activity lights: 7 x 7 pixels at fixed places of the panel at 96 DPI (scaled with the screen), the
+// receive light above the send light. "lit" waits until each has been seen in its colour; "dark" expects them
+// drawn off and never lit for a while (a repaint of the panel may wipe them until the next tick).
 bool expectLights(bool lit) {
-    POINT receive{331, 183}, send{331, 192};  // the middle of each light
+    const int dpi = windowDpi();
+    const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+    HDC screen = GetDC(nullptr);
+    const int middle = scaled(7) / 2;
+    POINT receive{scaled(328) + middle, scaled(180) + middle},
+        send{scaled(328) + middle, scaled(189) + middle};
     ClientToScreen(panel, &receive);
     ClientToScreen(panel, &send);
-    HDC screen = GetDC(nullptr);
     bool green = false, red = false, off = false;
     const auto until = Clock::now() + std::chrono::milliseconds(lit ? 10000 : 500);
     while (Clock::now() < until && !(lit && green && red)) {
@@ -198,6 +255,51 @@ bool expectLights(bool lit) {
     ReleaseDC(nullptr, screen);
     if (lit) return (green && red) || fail("the lights did not show the line's traffic");
     return (off && !green && !red) || fail("the lights are not drawn off on an idle line");
+}
+
+// Nothing repaints a control that did not change: over a second (ten ticks of the window icon, a hundred of
+// the lights) the window's thread takes at most `most` WM_PAINTs for it, as counted by a hook DLL in its
+// process.
+bool expectPaints(int id, int most) {
+    static LONG* counts = [] {
+        const HMODULE counter = LoadLibraryW(L"paint_counter.dll");
+        const auto hook =
+            reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(counter, "countPaints")));
+        const HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  sizeof(LONG) * kPaintCounters, kPaintCountsName);
+        if (hook == nullptr || mapping == nullptr) return static_cast<LONG*>(nullptr);
+        SetWindowsHookExW(WH_GETMESSAGE, hook, counter, GetWindowThreadProcessId(mainWindow, nullptr));
+        return static_cast<LONG*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    }();
+    if (counts == nullptr) return fail("cannot count the window's paints");
+    InterlockedExchange(&counts[id], 0);
+    Sleep(1000);
+    const LONG painted = counts[id];
+    return painted <= most || fail("control " + std::to_string(id) + " was painted " + std::to_string(painted) +
+                                   " times in a second");
+}
+
+// Drops a file on the window as the shell does: WM_DROPFILES with a DROPFILES block in the window's own
+// process (Wine takes a fixed block for the drop's memory handle, as it takes GlobalAlloc's fixed memory).
+bool dropFile(const std::string& path) {
+    const std::wstring names = utf16(path) + L'\0';  // the list ends with an empty name
+    std::vector<char> block(sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t), 0);
+    auto* files = reinterpret_cast<DROPFILES*>(block.data());
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    std::memcpy(block.data() + sizeof(DROPFILES), names.c_str(), names.size() * sizeof(wchar_t));
+    DWORD owner = 0;
+    GetWindowThreadProcessId(mainWindow, &owner);
+    const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, owner);
+    void* remote = process == nullptr ? nullptr
+                                      : VirtualAllocEx(process, nullptr, block.size(),
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    const bool handed =
+        remote != nullptr && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr) != 0;
+    if (process != nullptr) CloseHandle(process);
+    if (!handed) return fail("cannot hand the drop to the window");
+    return PostMessageW(mainWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0) != 0 ||
+           fail("no window");
 }
 
 // The main window as it is on screen, as a 24-bit BMP.
@@ -215,7 +317,7 @@ bool screenshot(const std::string& path) {
     GetDIBits(copy, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof file + sizeof info + pixels.size()), 0, 0,
                           sizeof file + sizeof info};
-    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::FILE* out = _wfopen(utf16(path).c_str(), L"wb");
     const bool written = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
                          std::fwrite(&info, sizeof info, 1, out) == 1 &&
                          std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
@@ -238,9 +340,12 @@ bool step(const std::vector<std::string>& w) {
     if (verb == "no-box") return noBox(w.at(1), id(2));
     if (verb == "open") return openFile(w.at(1));
     if (verb == "layout") return checkLayout();
-    if (verb == "origin") return expectOrigin(id(1), id(2));
+    if (verb == "client") return expectClient(id(1), id(2));
     if (verb == "lights") return expectLights(w.at(1) == "lit");
     if (verb == "screenshot") return screenshot(w.at(1));
+    if (verb == "paints") return expectPaints(id(1), id(2));
+    if (verb == "drop") return dropFile(w.at(1));
+    if (verb == "tooltip") return expectTooltip(id(1), w.size() > 2 ? w[2] : "");
     if (verb == "sleep") return Sleep(static_cast<DWORD>(id(1))), true;
     if (verb == "close") {
         PostMessageA(mainWindow, WM_CLOSE, 0, 0);
@@ -253,7 +358,8 @@ bool step(const std::vector<std::string>& w) {
 std::vector<std::string> words(const std::string& text) {
     std::vector<std::string> out;
     std::size_t start = 0;
-    const bool hasText = text.rfind("field ", 0) == 0 || text.rfind("box ", 0) == 0;
+    const bool hasText =
+        text.rfind("field ", 0) == 0 || text.rfind("box ", 0) == 0 || text.rfind("tooltip ", 0) == 0;
     while (start <= text.size() && out.size() < (hasText ? 2u : 9u)) {
         const std::size_t space = text.find(' ', start);
         out.push_back(text.substr(start, space - start));
@@ -266,25 +372,36 @@ std::vector<std::string> words(const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+    // The steps as UTF-8, from the wide command line: they name files and texts in any language.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> steps;
+    for (int i = 1; i < count; ++i) steps.push_back(utf8(wide[i]));
+    LocalFree(wide);
     // The window runs on a desktop of its own (a virtual desktop under Wine): join it to see it.
-    int first = 1;
-    if (argc > 1 && std::string(argv[1]).rfind("desktop ", 0) == 0) {
-        HDESK desktop = OpenDesktopA(argv[1] + 8, 0, FALSE, GENERIC_ALL);
+    std::size_t first = 0;
+    if (!steps.empty() && steps[0].rfind("desktop ", 0) == 0) {
+        HDESK desktop = nullptr;
+        waitFor([&] {
+            return (desktop = OpenDesktopW(utf16(steps[0].substr(8)).c_str(), 0, FALSE, GENERIC_ALL)) !=
+                   nullptr;
+        });
         if (desktop == nullptr || !SetThreadDesktop(desktop)) {
-            std::fprintf(stderr, "panel_driver: cannot join the desktop \"%s\"\n", argv[1] + 8);
+            std::fprintf(stderr, "panel_driver: cannot join the desktop \"%s\"\n", steps[0].c_str() + 8);
             return 1;
         }
-        first = 2;
+        first = 1;
     }
-    if (!waitFor([] { return (mainWindow = FindWindowA(nullptr, kProductTitle)) != nullptr; })) {
+    if (!waitFor(
+            [] { return (mainWindow = FindWindowW(nullptr, utf16(kProductTitle).c_str())) != nullptr; })) {
         std::fprintf(stderr, "panel_driver: no window \"%s\"\n", kProductTitle);
         return 1;
     }
-    panel = FindWindowExA(mainWindow, nullptr, "#32770", nullptr);
-    for (int i = first; i < argc; ++i) {
-        if (!step(words(argv[i]))) {
-            std::fprintf(stderr, "panel_driver: step \"%s\" failed: %s\n", argv[i], failure.c_str());
+    panel = FindWindowExW(mainWindow, nullptr, L"#32770", nullptr);
+    for (std::size_t i = first; i < steps.size(); ++i) {
+        if (!step(words(steps[i]))) {
+            std::fprintf(stderr, "panel_driver: step \"%s\" failed: %s\n", steps[i].c_str(), failure.c_str());
             return 1;
         }
     }

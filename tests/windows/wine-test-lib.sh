@@ -1,11 +1,12 @@
-# Sourced by the Wine tests: the simulated phone on the pseudo-terminal behind COM1, waiting, and checks
-# that count failures. Needs WINEPREFIX (made by wine-prefix.sh setup) and PHONE_SIM (the Linux phone-sim).
+# Sourced by the Wine tests: the simulated phone on the pseudo-terminal behind a COM port, waiting, and
+# checks that count failures. Needs WINEPREFIX (made by wine-prefix.sh setup) and PHONE_SIM (the Linux
+# phone-sim); refuses to run unless the prefix's COM names lead only to the tests' own links.
 set -euo pipefail
 : "${WINEPREFIX:?}" "${PHONE_SIM:?}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineserver -p20 >/dev/null 2>&1 || true  # the run's server; already running when an earlier test started it
+bash "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" check
 
-com1="$WINEPREFIX.ports/com1"  # the symlink COM1 maps to; each phone points it at its own pseudo-terminal
+ports="$WINEPREFIX.ports"  # COMn maps to the symlink $ports/comn; each phone points one at its pseudo-terminal
 work=$(mktemp -d)
 failures=0
 background=()
@@ -20,16 +21,17 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, reports and counts 
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
 }
 
-# phone NAME ARGS...: a simulated phone on COM1 for one session; its report goes to $work/NAME.sim.
+# phone NAME ARGS...: a simulated phone on COM1 (COM$PHONE_PORT) for one session; its report goes to
+# $work/NAME.sim.
 phone() {
-  local name=$1
+  local name=$1 link="$ports/com${PHONE_PORT:-1}"
   shift
-  rm -f "$com1"
+  rm -f "$link"
   # The erase's two replies come 2 s apart instead of 0.6 s: every call through Wine is a round trip to its
   # server, and on a busy machine the read window that took the first reply can end (and purge the line)
   # more than 0.6 s later, so the second reply was lost (seen at load average 17). The reply rule itself is
   # what the test is about, not the scheduling of a shared machine.
-  "$PHONE_SIM" --link "$com1" --erase-ms 2000 "$@" >"$work/$name.sim" 2>&1 &
+  "$PHONE_SIM" --link "$link" --erase-ms 2000 "$@" >"$work/$name.sim" 2>&1 &
   sim_pid=$!
   background+=("$sim_pid")
   wait_for_text "$work/$name.sim" "waiting for the updater" 10
@@ -51,6 +53,37 @@ wait_for_text() {  # FILE TEXT SECONDS
 }
 
 ms_now() { date +%s%3N; }
+
+win_path() { echo "Z:${1//\//\\}"; }  # the Windows name of a path of this machine
+
+reg() { wine reg "$@" >/dev/null 2>&1; }
+
+# serial_ports 'DEVICE COMn'...: the ports Windows has now (HARDWARE\DEVICEMAP\SERIALCOMM), these alone.
+serial_ports() {
+  local serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' port
+  reg delete "$serialcomm" /va /f
+  for port in "$@"; do reg add "$serialcomm" /v "\\Device\\${port% *}" /d "${port#* }" /f; done
+}
+
+# port_device INSTANCE PORT NAME MAKER SERVICE: a device of the ports class, as its driver registers it.
+port_device() {
+  local key="HKLM\\System\\CurrentControlSet\\Enum\\$1"
+  reg add "$key" /v ClassGUID /d '{4d36e978-e325-11ce-bfc1-08002be10318}' /f
+  reg add "$key" /v FriendlyName /d "$3 ($2)" /f
+  reg add "$key" /v Mfg /d "$4" /f
+  reg add "$key" /v Service /d "$5" /f
+  reg add "$key\\Device Parameters" /v PortName /d "$2" /f
+}
+
+# A virtual X display for what needs one: windows, and Wine's consoles and session messages, which go
+# through windows.
+start_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  background+=($!)
+  local deadline=$((SECONDS + 10))
+  until [ -s "$work/display" ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+  export DISPLAY=":$(cat "$work/display")"
+}
 
 finish() {
   echo "$failures failed"
