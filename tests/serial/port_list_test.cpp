@@ -130,7 +130,9 @@ TEST(PortHolders, TheSameNameInAnotherMountNamespaceIsAnotherDevice) {
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const std::string path = ::ptsname(master);
     const bool shadowed = own == 'y' && std::stoi(path.substr(9)) < 64;
-    if (shadowed) EXPECT_FALSE(heldByAnotherProcess(path)) << path;
+    if (shadowed) {
+        EXPECT_FALSE(heldByAnotherProcess(path)) << path;
+    }
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     ::close(master);
