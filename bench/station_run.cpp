@@ -70,7 +70,7 @@ struct Rig {
             setExpectedImage(o, image, error);
             o.repeat = station;
             // A new phone each time: two IMEIs in turn never repeat back to back.
-            char first[16], second[16];
+            char first[24], second[24];  // room for any int; the ports stay below 100
             std::snprintf(first, sizeof first, "4901542032371%02d", k);
             std::snprintf(second, sizeof second, "4901542032372%02d", k);
             o.imeiCycle = {first, second};
