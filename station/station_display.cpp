@@ -92,7 +92,7 @@ std::string lastMark(Outcome outcome) {
 }
 
 // What a wider terminal adds to a port's line: how the port stands, then the last phone, then the bar.
-std::string lineDetail(const PortView& view) {
+std::vector<std::string> lineDetail(const PortView& view) {
     std::vector<std::string> parts;
     if (view.state == PortActivity::Failed || view.state == PortActivity::NoDevice) parts.push_back(view.detail);
     if (view.state == PortActivity::Stalled) parts.push_back("no byte either way for 30 s or more");
@@ -109,10 +109,26 @@ std::string lineDetail(const PortView& view) {
         bar.resize(kBarWidth, '.');
         parts.push_back("[" + bar + "] " + std::to_string(view.position) + "/" + std::to_string(view.range));
     }
-    std::string out;
-    for (const std::string& part : parts) out += (out.empty() ? "" : "  ") + part;
     // Some messages hold line breaks; a port keeps to its one line.
-    std::replace(out.begin(), out.end(), '\n', ' ');
+    for (std::string& part : parts) std::replace(part.begin(), part.end(), '\n', ' ');
+    return parts;
+}
+
+// The details that fit in `room` columns, whole: a word cut off ("for a pho") tells nothing. Only the first,
+// how the port stands, may be shortened, and says so.
+std::string fittingDetail(const std::vector<std::string>& parts, std::size_t room) {
+    constexpr std::size_t kShortest = 12;
+    std::string out;
+    for (const std::string& part : parts) {
+        const std::size_t need = (out.empty() ? 0 : 2) + widthOf(part);
+        if (need <= room) {
+            out += (out.empty() ? "" : "  ") + part;
+            room -= need;
+        } else {
+            if (out.empty() && room >= kShortest) out = fitted(part, room - 3) + "...";
+            break;
+        }
+    }
     return out;
 }
 
@@ -140,10 +156,11 @@ std::string portLine(const std::string& name, const PortView& view, int columns)
     line += "  " + std::string(4 - std::min<std::size_t>(4, percent.size()), ' ') + percent;
     line += "  " + padded(view.elapsed.count() >= 0 ? clockText(view.elapsed) : "", 5);
     line += "  " + padded(lastMark(view.last.outcome), kLastWidth);
-    line += lineDetail(view);
+    const std::size_t width = static_cast<std::size_t>(std::max(columns, 0));
+    line += fittingDetail(lineDetail(view), width > widthOf(line) ? width - widthOf(line) : 0);
     // No trailing blanks: a line that ends early leaves the rest of the row to the erase.
     line.erase(line.find_last_not_of(' ') + 1);
-    return fitted(line, static_cast<std::size_t>(std::max(columns, 0)));
+    return fitted(line, width);
 }
 
 std::string totalsLine(const StationTotals& totals, std::size_t ports, int columns) {

@@ -421,6 +421,9 @@ TEST(PortLine, KeepsItsEssentialsAt80Columns) {
     for (const auto& [view, state] : rows) {
         const std::string line = portLine(name, view, 79);
         EXPECT_LE(line.size(), 79u) << line;
+        // What is shown of the details is whole, or says it was shortened: no "for a pho".
+        const std::string whole = portLine(name, view, 300);
+        EXPECT_TRUE(line.ends_with("...") || line.size() == whole.size() || whole[line.size()] == ' ') << line;
         for (const std::string& part : {name, state, std::string("490154203237518"), std::string("99%"),
                                         std::string("100:39"), std::string("last:FAIL")})
             EXPECT_NE(line.find(part), std::string::npos) << part << " missing from: " << line;
