@@ -100,7 +100,8 @@ std::vector<std::string> lineDetail(const PortView& view) {
     if (view.last.outcome != Outcome::None) {
         std::string last = "last phone";
         if (!view.last.imei.empty()) last += " " + view.last.imei;
-        parts.push_back(last + ": " + view.last.text);
+        // The headline of its message: the rest ("Check if the battery ...") would crowd out the line.
+        parts.push_back(last + ": " + view.last.text.substr(0, view.last.text.find('\n')));
     }
     if (!view.model.empty()) parts.push_back(view.model);
     if (view.range > 0) {

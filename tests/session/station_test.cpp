@@ -430,8 +430,8 @@ TEST(PortLine, KeepsItsEssentialsAt80Columns) {
     }
     // Wider, the failure's text and the last phone come too.
     const std::string wide = portLine(name, with(PortActivity::Failed, "Wrong responce (at imei)"), 200);
-    EXPECT_NE(wide.find("Wrong responce (at imei)  last phone 490154203237517: Data transmit error"),
-              std::string::npos)
+    EXPECT_TRUE(wide.ends_with("Wrong responce (at imei)  last phone 490154203237517: Data transmit error "
+                               "encountered.  [###################.] 399/400"))
         << wide;
     EXPECT_EQ(totalsLine({12, 1, 2, 3600s}, 16, 79),
               "done 12  failed 1  same phone 2  12.0 phones/h  running 01:00:00  16 ports");
