@@ -393,8 +393,12 @@ int main() {
         }
         first = 1;
     }
-    if (!waitFor(
-            [] { return (mainWindow = FindWindowW(nullptr, utf16(kProductTitle).c_str())) != nullptr; })) {
+    // Visible, not merely there: the window is shown once its panel has every control (found earlier, the
+    // panel was seen with 36 of its 37 while the dialog manager was still making them).
+    if (!waitFor([] {
+            mainWindow = FindWindowW(nullptr, utf16(kProductTitle).c_str());
+            return mainWindow != nullptr && IsWindowVisible(mainWindow);
+        })) {
         std::fprintf(stderr, "panel_driver: no window \"%s\"\n", kProductTitle);
         return 1;
     }
