@@ -1,8 +1,9 @@
-// phone-updater-cli flash over several simulated phones at once, and as a station (--repeat): what each phone
-// receives, the exit code, and the records of --log and --events read back field by field. The station's
-// terminal display: each port's line at 80 columns, and a whole station on a real pseudo-terminal of 80 x 24
-// read back as a screen after each event (--events).
+// phone-updater-cli flash as a program against simulated phones: a lone port's lines, exit codes and refusals,
+// several ports at once, and a station (--repeat): what each phone receives, the exit code, signals, and the
+// records of --log and --events read back field by field. The station's terminal display: each port's line at
+// 80 columns, and a whole station on a real pseudo-terminal of 80 x 24 read back as a screen after each event.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -17,8 +18,10 @@
 #include <sstream>
 #include <thread>
 
+#include "serial/port_info.h"
 #include "station/station.h"
 #include "station/station_display.h"
+#include "tests/support/named_child.h"
 #include "tests/support/program_run.h"
 #include "tests/support/records.h"
 #include "tests/support/sample_image.h"
@@ -28,6 +31,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+const std::string kHint = "You will have to remove the battery and put it back before restarting";
+
 std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -95,6 +100,10 @@ class Station : public ::testing::Test {
         args.push_back(imagePath);
         return args;
     }
+    // flash on one port, without a log.
+    std::unique_ptr<ProgramRun> flashOne(const std::string& port, const std::string& file) const {
+        return std::make_unique<ProgramRun>(PHONE_UPDATER_CLI, Lines{"flash", "--port", port, file}, dir);
+    }
     std::vector<Record> logRecords() const {
         std::vector<Record> records;
         for (const std::string& line : linesOf(readFile(logPath))) records.push_back(parseRecord(line));
@@ -134,6 +143,114 @@ class Station : public ::testing::Test {
     std::vector<std::unique_ptr<PhoneSim>> sims;
     Lines ports;
 };
+
+// One port, once: the lines of a lone session; a failure prints its error and the hint.
+TEST_F(Station, ALonePortPrintsEachStatusAndFieldOnceAndAFailureItsErrorAndHint) {
+    useImage(sample::image(30));
+    startPhones(2, [](int k, PhoneSimOptions& o) {
+        if (k == 2) o.model = PhoneKind::A1018s, o.replyFaults[SimStep::Imei] = ReplyFault::Wrong;
+    });
+    ProgramRun ok(PHONE_UPDATER_CLI, {"flash", "--port=" + ports[0], imagePath});
+    EXPECT_EQ(ok.finish(), 0) << ok.err;
+    EXPECT_EQ(linesOf(ok.err), sessionLines(imeiOf(1)));
+    ASSERT_TRUE(sims[0]->waitForEnd(5s));
+    EXPECT_EQ(sims[0]->verdict().outcome, SimOutcome::Success) << sims[0]->verdict().text();
+    auto wrong = flashOne(ports[1], imagePath);
+    EXPECT_EQ(wrong->finish(), 2) << wrong->err;
+    EXPECT_TRUE(wrong->err.ends_with("Reading IMEI ...\nError: Wrong responce\nHint: " + kHint +
+                                     "\nLink: CLOSED\nReady\n"))
+        << wrong->err;
+}
+
+TEST_F(Station, ALonePortThatCannotBeOpenedExits1AndSaysWhy) {
+    startPhones(1);
+    SerialLink holder;
+    holder.setPortResolver([this](char) { return ports[0]; });
+    ASSERT_TRUE(holder.open('1', kSlowSpeed));
+    const std::string locked = temp.write("locked-port", {});
+    // As root the child runs as nobody, so the device can belong to a group as a real one does. An ordinary
+    // user may not reach the build (below a home folder only its owner enters): a copy may.
+    const group* dialout = ::getgrnam("dialout");
+    const bool grouped = ::geteuid() == 0 && dialout && ::chown(locked.c_str(), 0, dialout->gr_gid) == 0;
+    ::chmod(locked.c_str(), grouped ? 0660 : 0);
+    ::chmod(dir.c_str(), 0755);
+    std::filesystem::copy_file(PHONE_UPDATER_CLI, dir + "/phone-updater-cli");
+    const std::tuple<std::string, std::string, bool> rows[] = {
+        {dir + "/no-such-port", ": no such device", false},
+        {ports[0], ": the port is held by station_test (pid " + std::to_string(::getpid()) + ")", false},
+        {locked,
+         grouped
+             ? ": permission denied: add your user to the dialout group (sudo adduser $USER dialout), then "
+               "log in again"
+             : ": permission denied",
+         true}};
+    for (const auto& [port, why, unprivileged] : rows) {
+        ProgramRun cli(unprivileged ? dir + "/phone-updater-cli" : PHONE_UPDATER_CLI,
+                       {"flash", "--port", port, imagePath}, dir, "", unprivileged);
+        EXPECT_EQ(cli.finish(), 1);
+        EXPECT_EQ(cli.err, "Error: Port is busy\nLink: CLOSED\nReady\n" + port + why + "\n");
+    }
+}
+
+TEST_F(Station, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
+    startPhones(1, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
+    const std::string port = ports[0], busy = "Error: Port is busy\nLink: CLOSED\nReady\n" + port;
+    {
+        NamedChild prompt(port, "agetty", true);
+        for (int wait = 0; wait < 500 && describePort(port).state != PortState::Console; ++wait)
+            ::usleep(10000);
+        auto console = flashOne(port, imagePath);
+        EXPECT_EQ(console->finish(), 1);
+        EXPECT_EQ(console->err,
+                  busy + ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
+                      "), runs on this port, so no update ever uses it: connect the phone through "
+                      "a USB serial adapter\n");
+    }
+    auto first = flashOne(port, imagePath);
+    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
+    auto second = flashOne(port, imagePath);
+    EXPECT_EQ(second->finish(), 1);
+    EXPECT_EQ(second->err, busy + ": another phone-updater-cli (pid " + std::to_string(first->pid()) +
+                               ") is updating on it\n");
+    first->signal(SIGINT);
+    EXPECT_EQ(first->finish(), 130);
+    // The same device under a second name is one port given twice, refused before anything is opened.
+    std::filesystem::create_symlink(port, dir + "/phone");
+    for (const Lines& twice : {Lines{dir + "/phone", port}, Lines{port, "./phone"}}) {
+        ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", twice[0], "--port", twice[1], imagePath}, dir);
+        EXPECT_EQ(cli.finish(5s), 64);  // refused at once, or it would wait for a phone
+        EXPECT_EQ(cli.err.substr(0, cli.err.find('\n')),
+                  "phone-updater-cli: --port " + twice[0] + " and --port " + twice[1] + " are the same device");
+    }
+}
+
+TEST_F(Station, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
+    startPhones(1);
+    const std::tuple<std::string, int, std::string> rows[] = {
+        {temp.write("text.bin", sample::bytesOf("hello")), 65,
+         "Unrecognized flash image format\n: the first bytes, 68 65 6C 6C (\"hell\"), are not the start of "
+         "an SBIN, SHEX or EMMA image"},
+        {temp.write("empty.sbin", {}), 65, "Unrecognized flash image format\n: the file is empty"},
+        {dir + "/missing.sbin", 66, "Unable to open flash image\n: no such file or directory"}};
+    for (const auto& [file, code, message] : rows) {
+        auto unreadable = flashOne(ports[0], file);
+        EXPECT_EQ(unreadable->finish(), code);
+        std::string lines = message + "\n";
+        EXPECT_EQ(unreadable->err, lines.insert(lines.find('\n') + 1, file));
+    }
+    EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);  // the port was never opened
+}
+
+TEST_F(Station, ASignalAtAnyMomentEndsALonePortPromptlyWith130Or143) {
+    startPhones(1, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1), o.repeat = true; });
+    for (int round = 0; round < 30; ++round) {  // from before the program runs to the power-on wait
+        const int signal = round % 2 ? SIGTERM : SIGINT;
+        auto cli = flashOne(ports[0], imagePath);
+        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+        cli->signal(signal);
+        EXPECT_EQ(cli->finish(5s), 128 + signal) << "signal " << 300 * round << " us after the start";
+    }
+}
 
 class SeveralPhones : public Station, public ::testing::WithParamInterface<int> {};
 
@@ -182,7 +299,7 @@ TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TwoAndFour, SeveralPhones, ::testing::Values(2, 4));
+INSTANTIATE_TEST_SUITE_P(Ports, SeveralPhones, ::testing::Values(2, 4), ::testing::PrintToStringParamName());
 
 // A wrong reply at each step that checks one, on a port of its own: the end record names the step and the
 // bytes that came instead, and the trace shows them arrive. Each fault ends its own session only: a phone
@@ -234,30 +351,33 @@ TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
     EXPECT_NE(trace.find("(frame 20)"), std::string::npos);
 }
 
-// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike; and Ctrl-C while the display's
-// terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither the abort nor the end.
+// Ctrl-C, SIGTERM and a hang-up (the terminal closed, an ssh session dropped) alike, on a station and on a
+// lone port; and Ctrl-C while the terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither
+// the abort nor the end.
 struct Stop {
+    const char* name;
     int signal;
     bool terminalStopped;
+    int ports;
 };
 class StopSignal : public Station, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
-    startPhones(3, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames each
+    const Stop stop = GetParam();
+    startPhones(stop.ports, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
-    const std::string onTerminal =
-        GetParam().terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
+    const std::string onTerminal = stop.terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs(), dir, onTerminal);
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
-    if (GetParam().terminalStopped) {
+    if (stop.terminalStopped) {
         ASSERT_EQ(::write(terminal, "\x13", 1), 1);
     }
-    std::this_thread::sleep_for(1s);  // the display draws into the stopped terminal meanwhile
+    std::this_thread::sleep_for(1s);  // the display or the progress bar draws into the terminal meanwhile
     std::vector<std::size_t> atSignal;
     for (const auto& sim : sims) atSignal.push_back(sim->bytesReceived());
-    cli.signal(GetParam().signal);
-    EXPECT_EQ(cli.finish(10s), 128 + GetParam().signal) << cli.err;
+    cli.signal(stop.signal);
+    EXPECT_EQ(cli.finish(10s), 128 + stop.signal) << cli.err;
     ::close(terminal);
     // What the ports had handed to the line before the signal still drains from the pseudo-terminal's 4 KB
     // buffer, and a busy machine may take a moment to deliver the signal; a port still streaming would add
@@ -272,10 +392,18 @@ TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
         expectFields(r, "result=aborted|code=null|status=Updating software ...");
         EXPECT_LT(std::stoll(r.at("frames_sent")), 400);
     }
+    if (stop.ports == 1 && !stop.terminalStopped) {
+        EXPECT_TRUE(cli.err.ends_with("Updating software ...\nAbort: " + kHint + "\nLink: CLOSED\nReady\n"))
+            << cli.err;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(IntHupAndStoppedTerminal, StopSignal,
-                         ::testing::Values(Stop{SIGINT, false}, Stop{SIGHUP, false}, Stop{SIGINT, true}));
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
+                         ::testing::Values(Stop{"HangUp", SIGHUP, false, 3},
+                                           Stop{"CtrlCOnAStoppedTerminal", SIGINT, true, 3},
+                                           Stop{"LonePortCtrlCOnAStoppedTerminal", SIGINT, true, 1},
+                                           Stop{"LonePortTerminate", SIGTERM, false, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A reader that goes away (`2>&1 | head -3`) costs no phone: every session goes on to its end and its record,
 // and the run exits with a code of its own.
@@ -298,7 +426,7 @@ TEST_P(PipedToHead, EverySessionEndsAndIsRecordedAndTheRunExits75) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(OneAndTwoPorts, PipedToHead, ::testing::Values(1, 2));
+INSTANTIATE_TEST_SUITE_P(Ports, PipedToHead, ::testing::Values(1, 2), ::testing::PrintToStringParamName());
 
 // Started with standard descriptors closed (by a service manager, a launcher, `>&-`), neither the updater nor
 // the simulated phone lets its own output reach the line, the wake-up pipe or the log. Without care the log
