@@ -86,9 +86,17 @@ inline PhoneSimOptions phoneOptions(PhoneKind model = PhoneKind::T1x) {
     return o;
 }
 
+// A step's name as a test's: "final-check" -> "FinalCheck".
+inline std::string testName(SimStep step) {
+    std::string name;
+    for (const char* c = stepName(step); *c; ++c)
+        if (*c != '-') name += c == stepName(step) || c[-1] == '-' ? char(std::toupper(*c)) : *c;
+    return name;
+}
+
 // Header, `frames` data frames of `length` bytes each (at least 6), termination.
-inline FlashImage withFrames(int frames, std::size_t length = 40, const std::string& header = "HDR") {
-    return sample::flashImage(sample::image(frames, header, length - 6));
+inline FlashImage withFrames(int frames, std::size_t length = 40) {
+    return sample::flashImage(sample::image(frames, "HDR", length - 6));
 }
 
 class SessionFixture : public ::testing::Test {
