@@ -21,10 +21,6 @@ class Cli : public ::testing::Test {
         const int code = program.finish();
         return {code, program.out, program.err};
     }
-    std::string slurp(const std::string& name) {
-        return std::string(
-            std::istreambuf_iterator<char>(std::ifstream(dir.path() / name, std::ios::binary).rdbuf()), {});
-    }
 
     TempDir dir;
     const Bytes run3 = image(3, "CXC1234567");
@@ -148,7 +144,7 @@ TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
     dir.write("in.shex", toShex(lastBad, "\n", true));
     dir.write("out.sbin", Bytes(100000, 0xEE));  // longer than the result: nothing of it may survive
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "out.sbin"})), 0);
-    EXPECT_EQ(bytesOf(slurp("out.sbin")), lastBad);
+    EXPECT_EQ(bytesOf(dir.read("out.sbin")), lastBad);
     std::filesystem::create_directories(dir.path() / "sub");
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "sub/new.sbin"}, "umask 022;")), 0);
     struct stat info {};
@@ -161,7 +157,7 @@ TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
     const auto [code, out, err] = run({"convert", "big.sbin", "out.sbin"}, "trap '' XFSZ; ulimit -f 4;");
     EXPECT_EQ(code, 1);
     EXPECT_NE(err.find("Unable to write out.sbin"), std::string::npos) << err;
-    EXPECT_EQ(slurp("out.sbin"), "old content");
+    EXPECT_EQ(dir.read("out.sbin"), "old content");
     std::filesystem::create_directories(dir.path() / "taken");
     EXPECT_EQ(std::get<0>(run({"convert", "big.sbin", "taken"})), 1);
     std::vector<std::string> names;  // no temporary file left behind, the folder in OUT's place kept

@@ -1,7 +1,7 @@
-// phone-updater-cli flash as a program against simulated phones: a lone port's lines, exit codes and refusals,
-// several ports at once, and a station (--repeat): what each phone receives, the exit code, signals, and the
-// records of --log and --events read back field by field. The station's terminal display: each port's line at
-// 80 columns, and a whole station on a real pseudo-terminal of 80 x 24 read back as a screen after each event.
+// phone-updater-cli flash against simulated phones: a lone port's lines and refusals, several ports at once,
+// a station (--repeat): what each phone receives, exit codes, signals, and the records of --log and --events
+// read back field by field. The station's terminal display: each port's line at 80 columns, and a whole
+// station on a real pseudo-terminal of 80 x 24 read back as a screen after each event.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "serial/port_info.h"
@@ -32,12 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 const std::string kHint = "You will have to remove the battery and put it back before restarting";
-
-std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 // `pairs` is "key=value|key=value...".
 void expectFields(const Record& record, const std::string& pairs) {
@@ -106,7 +99,7 @@ class Station : public ::testing::Test {
     }
     std::vector<Record> logRecords() const {
         std::vector<Record> records;
-        for (const std::string& line : linesOf(readFile(logPath))) records.push_back(parseRecord(line));
+        for (const std::string& line : linesOf(temp.read(logPath))) records.push_back(parseRecord(line));
         return records;
     }
     // The record of the session on `port`, with nothing missing from its shape.
@@ -122,7 +115,7 @@ class Station : public ::testing::Test {
     bool waitForLogLines(std::size_t count) const {
         for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;
              std::this_thread::sleep_for(20ms))
-            if (linesOf(readFile(logPath)).size() >= count) return true;
+            if (linesOf(temp.read(logPath)).size() >= count) return true;
         return false;
     }
     // Waits until no phone takes in any more bytes; returns what each received.
@@ -219,8 +212,9 @@ TEST_F(Station, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
     for (const Lines& twice : {Lines{dir + "/phone", port}, Lines{port, "./phone"}}) {
         ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", twice[0], "--port", twice[1], imagePath}, dir);
         EXPECT_EQ(cli.finish(5s), 64);  // refused at once, or it would wait for a phone
-        EXPECT_EQ(cli.err.substr(0, cli.err.find('\n')),
-                  "phone-updater-cli: --port " + twice[0] + " and --port " + twice[1] + " are the same device");
+        EXPECT_EQ(
+            cli.err.substr(0, cli.err.find('\n')),
+            "phone-updater-cli: --port " + twice[0] + " and --port " + twice[1] + " are the same device");
     }
 }
 
@@ -301,7 +295,7 @@ TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
 
 INSTANTIATE_TEST_SUITE_P(Ports, SeveralPhones, ::testing::Values(2, 4), ::testing::PrintToStringParamName());
 
-// A wrong reply at each step that checks one, on a port of its own: the end record names the step and the
+// A wrong reply in each state that checks one, on a port of its own: the end record names the step and the
 // bytes that came instead, and the trace shows them arrive. Each fault ends its own session only: a phone
 // with no fault succeeds, and the run exits with the first failure's code.
 TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
@@ -311,14 +305,11 @@ TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
         int code;
     };
     const Fault faults[] = {
-        {SimStep::LoadRequest, "boot-mode", 2},          {SimStep::BootParameters, "boot-mode", 2},
-        {SimStep::ZeroBlock, "boot-mode", 2},            {SimStep::SecondZeroBlock, "handshake", 2},
-        {SimStep::BootApplication, "boot-loader", 2},    {SimStep::WakeUp, "speed-change", 2},
-        {SimStep::ServiceLoadRequest, "service-loader", 2}, {SimStep::ServiceApplication, "service-loader", 2},
-        {SimStep::ServiceStart, "service-loader", 2},    {SimStep::Imei, "imei", 2},
-        {SimStep::Erase, "erase", 2},                    {SimStep::EraseDone, "erase", 2},
-        {SimStep::BlankCheck, "blank-check", 2},         {SimStep::StreamStart, "streaming", 2},
-        {SimStep::Frames, "streaming", 2},               {SimStep::FinalCheck, "final-check", 4},
+        {SimStep::BootParameters, "boot-mode", 2},    {SimStep::SecondZeroBlock, "handshake", 2},
+        {SimStep::BootApplication, "boot-loader", 2}, {SimStep::WakeUp, "speed-change", 2},
+        {SimStep::ServiceStart, "service-loader", 2}, {SimStep::Imei, "imei", 2},
+        {SimStep::EraseDone, "erase", 2},             {SimStep::BlankCheck, "blank-check", 2},
+        {SimStep::Frames, "streaming", 2},            {SimStep::FinalCheck, "final-check", 4},
     };
     useImage(sample::image(20));
     const int faulty = static_cast<int>(std::size(faults));
@@ -329,7 +320,7 @@ TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--trace", tracePath}));
     EXPECT_EQ(cli.finish(), 2) << cli.err;
     const std::vector<Record> records = logRecords();
-    const std::string trace = readFile(tracePath);
+    const std::string trace = temp.read(tracePath);
     for (std::size_t i = 0; i < std::size(faults); ++i) {
         const std::string wrong = wrongReply(faults[i].step, PhoneKind::T1x, imeiOf(int(i) + 1));
         std::string hex;
@@ -339,7 +330,8 @@ TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
             hex += pair;
         }
         expectFields(recordFor(records, ports[i]), "result=failure|code=" + std::to_string(faults[i].code) +
-                                                       "|failed_step=" + faults[i].failedStep + "|received=" + hex);
+                                                       "|failed_step=" + faults[i].failedStep +
+                                                       "|received=" + hex);
         EXPECT_NE(trace.find(" " + ports[i] + " <- " + std::to_string(wrong.size()) + ": " + hex + "  |"),
                   std::string::npos)
             << stepName(faults[i].step);
@@ -367,7 +359,8 @@ TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
     startPhones(stop.ports, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
-    const std::string onTerminal = stop.terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
+    const std::string onTerminal =
+        stop.terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs(), dir, onTerminal);
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
     if (stop.terminalStopped) {
@@ -441,7 +434,8 @@ TEST_F(Station, ClosedStandardDescriptorsReachNeitherTheLineNorTheLog) {
         EXPECT_EQ(cli.finish(), 0) << closed;
         EXPECT_EQ(sims.back()->verdict().outcome, SimOutcome::Success)
             << closed << sims.back()->verdict().text();
-        EXPECT_EQ(linesOf(readFile(logPath)).size(), 1u) << closed << ": " << readFile(logPath);  // no events
+        EXPECT_EQ(linesOf(temp.read(logPath)).size(), 1u)
+            << closed << ": " << temp.read(logPath);  // no events
         std::filesystem::remove(logPath);
         sims.clear(), ports.clear();
     }
@@ -470,7 +464,7 @@ TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnectedAndAKilledRunsWholeRec
     const std::vector<Record> records = logRecords();
     ASSERT_GE(records.size(), 5u);
     EXPECT_EQ(records[0], (Record{{"earlier", "true"}}));
-    EXPECT_EQ(readFile(logPath).back(), '\n');
+    EXPECT_EQ(temp.read(logPath).back(), '\n');
     for (std::size_t i = 1; i < records.size(); ++i) EXPECT_EQ(records[i].size(), 24u) << i;
     const Lines results{"success", "same-phone", "success", "success"};
     for (std::size_t i = 0; i < results.size(); ++i) {

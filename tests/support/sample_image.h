@@ -127,6 +127,10 @@ class TempDir {
                    static_cast<std::streamsize>(content.size()));
         return (path_ / name).string();
     }
+    std::string read(const std::string& name) const {  // a file's whole content ("" when there is none)
+        std::ifstream in(path_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
 
   private:
     std::filesystem::path path_;
