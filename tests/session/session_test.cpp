@@ -65,9 +65,7 @@ TEST_P(SessionFailure, EndsWithItsMessagesAndTheHint) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, SessionFailure,
     ::testing::Values(FailCase{SimStep::LoadRequest, ReplyFault::Wrong, "Entering boot mode ..."},
-                      FailCase{SimStep::ZeroBlock, ReplyFault::Missing, "Entering boot mode ..."},
                       FailCase{SimStep::WakeUp, ReplyFault::Missing, "Changing baud rate ..."},
-                      FailCase{SimStep::Imei, ReplyFault::Wrong, "Reading IMEI ..."},
                       FailCase{SimStep::Frames, ReplyFault::Wrong, "Updating software ..."},
                       FailCase{SimStep::FinalCheck, ReplyFault::Wrong, "CRC checking ...", kWrongSoftware},
                       FailCase{SimStep::FinalCheck, ReplyFault::Missing, "CRC checking ...", kWrongSoftware}),
@@ -100,37 +98,13 @@ TEST_F(SessionFailure, APortHeldElsewhereIsCode1WithoutHintAndArmsNoLaterAbort) 
     abortAndCheck(false);
 }
 
-struct AbortCase {
-    SimStep step;        // the phone stays silent after this step's input
-    const char* status;  // shown while the updater waits
-};
-
-class SessionAbort : public SessionFixture, public ::testing::WithParamInterface<AbortCase> {};
-
-TEST_P(SessionAbort, AtEveryWaitStopsAtOnceWithTheHint) {
-    auto options = phoneOptions(PhoneKind::A1018s);
-    options.replyFaults[GetParam().step] = ReplyFault::Missing;
-    startPhone(options);
-    makeControl({100, 200});  // 20 s: a read not woken by the abort would show
-    start();
-    ASSERT_TRUE(panel.waitFor(std::string("status ") + GetParam().status, 10s)) << diagnosis();
-    // Waiting for the next step, the phone has taken the whole input of this one: a busy machine may leave
-    // the last command in the line for a while, and it was written before the abort.
-    ASSERT_TRUE(sim->waitForStep(static_cast<SimStep>(static_cast<int>(GetParam().step) + 1), 10s));
-    abortAndCheck(true);
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, SessionAbort,
-                         ::testing::Values(AbortCase{SimStep::LoadRequest, "Entering boot mode ..."},
-                                           AbortCase{SimStep::WakeUp, "Changing baud rate ..."},
-                                           AbortCase{SimStep::EraseDone, "Erasing flash ..."},
-                                           AbortCase{SimStep::Frames, "Updating software ..."},
-                                           AbortCase{SimStep::FinalCheck, "CRC checking ..."}),
-                         [](const auto& info) { return testName(info.param.step); });
+// Abort while a write waits for room on the line, and while the hint's box is up. (The fuzz target's seeds
+// abort at every wait; the power-on wait and the race tests abort on a real line.)
+using SessionAbort = SessionFixture;
 
 TEST_F(SessionAbort, AWriteStalledOnAFullLineDoesNotHoldTheAbort) {
     image = withFrames(4000, 258);  // about 1 MB: far more than the line's buffers hold
-    auto options = phoneOptions();
+    auto options = phoneOptions(PhoneKind::A1018s);
     options.stallAfterFrames = 20;  // then the phone stops reading
     startPhone(options);
     makeControl({100, 200});

@@ -155,11 +155,18 @@ TEST_F(Station, ALonePortPrintsEachStatusAndFieldOnceAndAFailureItsErrorAndHint)
         << wrong->err;
 }
 
+// A port that cannot be opened, and why: missing, held by this program, not the user's, a console, another
+// update on it. The same device under a second name is one port given twice, refused before any opens.
 TEST_F(Station, ALonePortThatCannotBeOpenedExits1AndSaysWhy) {
-    startPhones(1);
+    startPhones(3, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
+    NamedChild prompt(ports[1], "agetty", true);  // before any device is open here: it would inherit it
     SerialLink holder;
     holder.setPortResolver([this](char) { return ports[0]; });
     ASSERT_TRUE(holder.open('1', kSlowSpeed));
+    auto first = flashOne(ports[2], imagePath);
+    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
+    for (int wait = 0; wait < 500 && describePort(ports[1]).state != PortState::Console; ++wait)
+        ::usleep(10000);
     const std::string locked = temp.write("locked-port", {});
     // As root the child runs as nobody, so the device can belong to a group as a real one does. An ordinary
     // user may not reach the build (below a home folder only its owner enters): a copy may.
@@ -176,40 +183,24 @@ TEST_F(Station, ALonePortThatCannotBeOpenedExits1AndSaysWhy) {
              ? ": permission denied: add your user to the dialout group (sudo adduser $USER dialout), then "
                "log in again"
              : ": permission denied",
-         true}};
+         true},
+        {ports[1],
+         ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
+             "), runs on this port, so no update ever uses it: connect the phone through a USB serial "
+             "adapter",
+         false},
+        {ports[2], ": another phone-updater-cli (pid " + std::to_string(first->pid()) + ") is updating on it",
+         false}};
     for (const auto& [port, why, unprivileged] : rows) {
         ProgramRun cli(unprivileged ? dir + "/phone-updater-cli" : PHONE_UPDATER_CLI,
                        {"flash", "--port", port, imagePath}, dir, "", unprivileged);
         EXPECT_EQ(cli.finish(), 1);
         EXPECT_EQ(cli.err, "Error: Port is busy\nLink: CLOSED\nReady\n" + port + why + "\n");
     }
-}
-
-TEST_F(Station, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
-    startPhones(1, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
-    const std::string port = ports[0], busy = "Error: Port is busy\nLink: CLOSED\nReady\n" + port;
-    {
-        NamedChild prompt(port, "agetty", true);
-        for (int wait = 0; wait < 500 && describePort(port).state != PortState::Console; ++wait)
-            ::usleep(10000);
-        auto console = flashOne(port, imagePath);
-        EXPECT_EQ(console->finish(), 1);
-        EXPECT_EQ(console->err,
-                  busy + ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
-                      "), runs on this port, so no update ever uses it: connect the phone through "
-                      "a USB serial adapter\n");
-    }
-    auto first = flashOne(port, imagePath);
-    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
-    auto second = flashOne(port, imagePath);
-    EXPECT_EQ(second->finish(), 1);
-    EXPECT_EQ(second->err, busy + ": another phone-updater-cli (pid " + std::to_string(first->pid()) +
-                               ") is updating on it\n");
     first->signal(SIGINT);
     EXPECT_EQ(first->finish(), 130);
-    // The same device under a second name is one port given twice, refused before anything is opened.
-    std::filesystem::create_symlink(port, dir + "/phone");
-    for (const Lines& twice : {Lines{dir + "/phone", port}, Lines{port, "./phone"}}) {
+    std::filesystem::create_symlink(ports[2], dir + "/phone");
+    for (const Lines& twice : {Lines{dir + "/phone", ports[2]}, Lines{ports[2], "./phone"}}) {
         ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", twice[0], "--port", twice[1], imagePath}, dir);
         EXPECT_EQ(cli.finish(5s), 64);  // refused at once, or it would wait for a phone
         EXPECT_EQ(
@@ -218,19 +209,27 @@ TEST_F(Station, AConsoleAnotherUpdateOrOnePortTwiceIsRefusedWithWhatItIs) {
     }
 }
 
-TEST_F(Station, AnImageThatDoesNotLoadOpensNothingAndExitsWithACodeOfItsOwn) {
+// An image that does not load, or a log that cannot be appended to, stops the run before any port opens, with
+// an exit code of its own.
+TEST_F(Station, AnImageOrALogThatCannotBeUsedStopsTheRunBeforeAnyPortOpens) {
     startPhones(1);
-    const std::tuple<std::string, int, std::string> rows[] = {
-        {temp.write("text.bin", sample::bytesOf("hello")), 65,
-         "Unrecognized flash image format\n: the first bytes, 68 65 6C 6C (\"hell\"), are not the start of "
-         "an SBIN, SHEX or EMMA image"},
-        {temp.write("empty.sbin", {}), 65, "Unrecognized flash image format\n: the file is empty"},
-        {dir + "/missing.sbin", 66, "Unable to open flash image\n: no such file or directory"}};
-    for (const auto& [file, code, message] : rows) {
-        auto unreadable = flashOne(ports[0], file);
-        EXPECT_EQ(unreadable->finish(), code);
-        std::string lines = message + "\n";
-        EXPECT_EQ(unreadable->err, lines.insert(lines.find('\n') + 1, file));
+    const std::string text = temp.write("text.bin", sample::bytesOf("hello")),
+                      missing = dir + "/missing.sbin";
+    const std::tuple<Lines, int, std::string> rows[] = {
+        {{text},
+         65,
+         "Unrecognized flash image format\n" + text +
+             ": the first bytes, 68 65 6C 6C (\"hell\"), are not the start of an SBIN, SHEX or EMMA image\n"},
+        {{missing}, 66, "Unable to open flash image\n" + missing + ": no such file or directory\n"},
+        {{"--log", dir + "/missing/log", imagePath},
+         73,
+         "phone-updater-cli: cannot append to " + dir + "/missing/log: No such file or directory\n"}};
+    for (const auto& [args, code, err] : rows) {
+        Lines all{"flash", "--port", ports[0]};
+        all.insert(all.end(), args.begin(), args.end());
+        ProgramRun cli(PHONE_UPDATER_CLI, all, dir);
+        EXPECT_EQ(cli.finish(), code);
+        EXPECT_EQ(cli.err, err);
     }
     EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);  // the port was never opened
 }
@@ -488,16 +487,6 @@ TEST_F(Station, AnEventsReaderThatStopsReadingCannotHoldUpTheEnd) {
     ::close(reader);
 }
 
-TEST_F(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortOpens) {
-    startPhones(1);
-    ProgramRun cli(PHONE_UPDATER_CLI,
-                   {"flash", "--port", ports[0], "--log", dir + "/missing/log", imagePath});
-    EXPECT_EQ(cli.finish(), 73);
-    EXPECT_EQ(cli.err,
-              "phone-updater-cli: cannot append to " + dir + "/missing/log: No such file or directory\n");
-    EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);
-}
-
 // Every state a port can show, with a long name: the essentials survive 80 columns.
 TEST(PortLine, KeepsItsEssentialsAt80Columns) {
     PortView updating;
@@ -547,9 +536,7 @@ class StationScreen : public Station {
   protected:
     void SetUp() override {
         Station::SetUp();
-        winsize size{};
-        size.ws_col = 80;
-        size.ws_row = 24;
+        winsize size{24, 80, 0, 0};  // rows, columns
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
         int ends[2];
         ASSERT_EQ(::pipe(ends), 0);
@@ -746,9 +733,7 @@ TEST_F(StationScreen, AResizeRepaintsTheScreenWholeAndPortsWithNoPhoneEndIdle) {
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}), dir,
                    "exec 2>" + std::string(::ttyname(slave)) + ";");
     expectWholeBlock(80);
-    winsize size{};
-    size.ws_col = 60;
-    size.ws_row = 20;
+    const winsize size{20, 60, 0, 0};
     ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
     screen.resize(60, 20);
     expectWholeBlock(60);
