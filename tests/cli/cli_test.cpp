@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <iterator>
+#include <sstream>
+
 #include "tests/support/program_run.h"
 #include "tests/support/sample_image.h"
 
@@ -115,19 +118,14 @@ TEST_F(Cli, ConvertRefusesAFrameRunThatWouldNotReadBack) {
 
 TEST_F(Cli, CommandLineMistakesHelpAndVersion) {
     dir.write("a.sbin", run3);
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"--frob"},
-                                               {"-x"},
-                                               {"frobnicate", "a.sbin"},
-                                               {"info"},
-                                               {"info", "--jsn", "a.sbin"},
-                                               {"info", "--json=1", "a.sbin"},
-                                               {"info", "a.sbin", "a.sbin"},
-                                               {"convert", "a.sbin"},
-                                               {"convert", "--force", "a.sbin", "b"}}) {
+    // Each a command line, words split at spaces.
+    for (const char* line :
+         {"", "--frob", "-x", "frobnicate a.sbin", "info", "info --jsn a.sbin", "info --json=1 a.sbin",
+          "info a.sbin a.sbin", "convert a.sbin", "convert --force a.sbin b"}) {
+        std::istringstream words(line);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
         const auto [code, out, err] = run(args);
-        EXPECT_EQ(code, 64) << args.size();
+        EXPECT_EQ(code, 64) << line;
         EXPECT_EQ(out, "");
         EXPECT_NE(err.find("usage: phone-updater-cli"), std::string::npos);
     }
