@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <iterator>
+#include <sstream>
+
 #include "tests/support/program_run.h"
 #include "tests/support/sample_image.h"
 
@@ -20,10 +23,6 @@ class Cli : public ::testing::Test {
                            !binary.empty());
         const int code = program.finish();
         return {code, program.out, program.err};
-    }
-    std::string slurp(const std::string& name) {
-        return std::string(
-            std::istreambuf_iterator<char>(std::ifstream(dir.path() / name, std::ios::binary).rdbuf()), {});
     }
 
     TempDir dir;
@@ -119,19 +118,14 @@ TEST_F(Cli, ConvertRefusesAFrameRunThatWouldNotReadBack) {
 
 TEST_F(Cli, CommandLineMistakesHelpAndVersion) {
     dir.write("a.sbin", run3);
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"--frob"},
-                                               {"-x"},
-                                               {"frobnicate", "a.sbin"},
-                                               {"info"},
-                                               {"info", "--jsn", "a.sbin"},
-                                               {"info", "--json=1", "a.sbin"},
-                                               {"info", "a.sbin", "a.sbin"},
-                                               {"convert", "a.sbin"},
-                                               {"convert", "--force", "a.sbin", "b"}}) {
+    // Each a command line, words split at spaces.
+    for (const char* line :
+         {"", "--frob", "-x", "frobnicate a.sbin", "info", "info --jsn a.sbin", "info --json=1 a.sbin",
+          "info a.sbin a.sbin", "convert a.sbin", "convert --force a.sbin b"}) {
+        std::istringstream words(line);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
         const auto [code, out, err] = run(args);
-        EXPECT_EQ(code, 64) << args.size();
+        EXPECT_EQ(code, 64) << line;
         EXPECT_EQ(out, "");
         EXPECT_NE(err.find("usage: phone-updater-cli"), std::string::npos);
     }
@@ -148,7 +142,7 @@ TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
     dir.write("in.shex", toShex(lastBad, "\n", true));
     dir.write("out.sbin", Bytes(100000, 0xEE));  // longer than the result: nothing of it may survive
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "out.sbin"})), 0);
-    EXPECT_EQ(bytesOf(slurp("out.sbin")), lastBad);
+    EXPECT_EQ(bytesOf(dir.read("out.sbin")), lastBad);
     std::filesystem::create_directories(dir.path() / "sub");
     ASSERT_EQ(std::get<0>(run({"convert", "in.shex", "sub/new.sbin"}, "umask 022;")), 0);
     struct stat info {};
@@ -161,7 +155,7 @@ TEST_F(Cli, ConvertReplacesTheOutputWholeOrNotAtAll) {
     const auto [code, out, err] = run({"convert", "big.sbin", "out.sbin"}, "trap '' XFSZ; ulimit -f 4;");
     EXPECT_EQ(code, 1);
     EXPECT_NE(err.find("Unable to write out.sbin"), std::string::npos) << err;
-    EXPECT_EQ(slurp("out.sbin"), "old content");
+    EXPECT_EQ(dir.read("out.sbin"), "old content");
     std::filesystem::create_directories(dir.path() / "taken");
     EXPECT_EQ(std::get<0>(run({"convert", "big.sbin", "taken"})), 1);
     std::vector<std::string> names;  // no temporary file left behind, the folder in OUT's place kept

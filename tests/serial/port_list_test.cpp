@@ -139,35 +139,12 @@ TEST(PortHolders, TheSameNameInAnotherMountNamespaceIsAnotherDevice) {
     if (!shadowed) GTEST_SKIP() << "no mount namespace of its own here, or " << path << " past its 64 slaves";
 }
 
-TEST(PortHolders, ProcessesThatCannotBeInspectedAreOnlySuspects) {
+// A holder is named by its program when the kernel's name is cut short; processes whose descriptors cannot
+// be read are only suspects, named when no holder can be seen.
+TEST(PortHolders, AreNamedByTheirProgramAndUninspectableProcessesAreSuspects) {
     FakeSystem sys;
     sys.file("dev/tty USB0", "");
     const std::string device = sys.roots().dev + "/tty USB0";
-    for (const char* pid : {"912", "80", "900", "self"}) sys.file("proc/" + std::string(pid) + "/fd", "");
-    sys.file("proc/80/comm", "ModemManager\n");  // its fd "directory" cannot be read
-    sys.file("proc/912/comm", "brltty\n");
-    sys.file("proc/900/comm", "bash\n");
-    sys.file("proc/self/comm", "ModemManager\n");
-    sys.file("proc/77/comm", "brltty\n");
-    sys.link("proc/77/fd/5", device);
-    const HolderScan scan = findPortHolders(device, sys.roots().proc);
-    EXPECT_EQ(scan.holders, (std::vector<PortHolder>{{77, "brltty"}}));
-    EXPECT_EQ(scan.suspects, (std::vector<PortHolder>{{80, "ModemManager"}, {912, "brltty"}}));
-    // Held, with no holder this process may see: the likely one is named, with a fix that fits any name.
-    PortInfo port = describePort(device, sys.roots());
-    port.holders.clear();
-    EXPECT_EQ(
-        openFailureReason(port, OpenError::Busy),
-        device +
-            ": the port is held by another program (perhaps ModemManager, pid 80): ModemManager probes "
-            "serial devices for modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a "
-            "udev rule");
-}
-
-TEST(PortHolders, AHolderIsNamedByItsProgramWhenTheKernelsNameIsCutShort) {
-    FakeSystem sys;
-    sys.file("dev/ttyUSB0", "");
-    const std::string device = sys.roots().dev + "/ttyUSB0";
     // comm, the executable, the command line: what /proc has of each holder ("" leaves one out).
     const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
         {"phone-updater-c", "/usr/bin/phone-updater-cli", "phone-updater-cli\0flash", "phone-updater-cli"},
@@ -188,7 +165,14 @@ TEST(PortHolders, AHolderIsNamedByItsProgramWhenTheKernelsNameIsCutShort) {
         sys.link(dir + "/fd/3", device);
         expected.push_back({static_cast<int>(100 + i), program});
     }
-    EXPECT_EQ(findPortHolders(device, sys.roots().proc).holders, expected);
+    for (const char* pid : {"912", "80", "900", "self"}) sys.file("proc/" + std::string(pid) + "/fd", "");
+    sys.file("proc/80/comm", "ModemManager\n");  // its fd "directory" cannot be read
+    sys.file("proc/912/comm", "brltty\n");
+    sys.file("proc/900/comm", "bash\n");
+    sys.file("proc/self/comm", "ModemManager\n");
+    const HolderScan scan = findPortHolders(device, sys.roots().proc);
+    EXPECT_EQ(scan.holders, expected);
+    EXPECT_EQ(scan.suspects, (std::vector<PortHolder>{{80, "ModemManager"}, {912, "brltty"}}));
     // Another update on the port says so; any other holder keeps its plain reason.
     PortInfo port = describePort(device, sys.roots());
     EXPECT_EQ(openFailureReason(port, OpenError::Busy),
@@ -198,6 +182,14 @@ TEST(PortHolders, AHolderIsNamedByItsProgramWhenTheKernelsNameIsCutShort) {
         ": the port is held by serial-monitor- (pid 103), miniterm.py (pid 104), "
         "ModemManager (pid 105), screen (pid 106): ModemManager probes";
     EXPECT_EQ(openFailureReason(port, OpenError::Busy).substr(device.size(), held.size()), held);
+    // Held, with no holder this process may see: the likely one is named, with a fix that fits any name.
+    port.holders.clear();
+    EXPECT_EQ(
+        openFailureReason(port, OpenError::Busy),
+        device +
+            ": the port is held by another program (perhaps ModemManager, pid 80): ModemManager probes "
+            "serial devices for modems. To keep it off this one, give it ENV{ID_MM_DEVICE_IGNORE}=\"1\" in a "
+            "udev rule");
 }
 
 TEST(PortPermission, SaysWhichOfRuleSeatOrGroupKeepsTheUserOut) {

@@ -164,6 +164,7 @@ TEST_F(Serial, FlagsInterruptAndAVanishedLine) {
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(reply(), "<none>");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "a dead line used all its attempts";
+    EXPECT_TRUE(link.lineLost() && link.lastOpenError() == OpenError::Missing);  // an unplugged adapter
     EXPECT_TRUE(link.reopen(kFastSpeed));
     EXPECT_FALSE(link.isOpen());
 }

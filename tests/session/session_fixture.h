@@ -8,24 +8,19 @@
 
 #include "recording_panel.h"
 #include "session/session_control.h"
+#include "tests/support/records.h"
 #include "tests/support/sample_image.h"
 #include "tools/phone-sim/phone_sim.h"
 
 namespace session_test {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
-using sample::Bytes;
-using sample::operator+;
 
 inline const std::string kHint = "You will have to remove the battery and put it back before restarting";
 
-// Lines written as one text, separated by `separator`.
-inline Lines split(const std::string& text, char separator = '|') {
-    Lines lines;
-    for (std::size_t at = 0, end; at <= text.size(); at = end + 1)
-        lines.push_back(text.substr(at, (end = std::min(text.find(separator, at), text.size())) - at));
-    return lines;
+// Panel lines are written as one text, separated by '|'.
+inline Lines split(const std::string& text) {
+    return linesOf(text, '|');
 }
 
 inline Lines operator+(Lines left, const Lines& right) {
@@ -52,12 +47,12 @@ inline Lines openingLines() {
                               "status Power ON the phone ...");
 }
 
-// The whole panel transcript of a successful session.
-inline Lines successTranscript(bool a1018s, std::int32_t frames, const std::string& imei) {
+// The whole panel transcript of a T1x's successful session.
+inline Lines successTranscript(std::int32_t frames, const std::string& imei) {
     Lines t =
-        openingLines() + split(std::string("field 1058 ' ") + (a1018s ? "A1018s" : "T1x") +
-                               " detected'|status Entering boot mode ...|status Waiting for handshake ...|"
-                               "status Sending boot appliation ...|progressStart 57");
+        openingLines() + split(
+                             "field 1058 ' T1x detected'|status Entering boot mode ...|status Waiting for "
+                             "handshake ...|status Sending boot appliation ...|progressStart 57");
     t.insert(t.end(), 58, "progressStep");
     t = t + split(
                 "progressReset|field 1004 'BOOT CXC132611'|status Changing baud rate ...|field 1003 '115200'|"
@@ -86,9 +81,17 @@ inline PhoneSimOptions phoneOptions(PhoneKind model = PhoneKind::T1x) {
     return o;
 }
 
+// A step's name as a test's: "final-check" -> "FinalCheck".
+inline std::string testName(SimStep step) {
+    std::string name;
+    for (const char* c = stepName(step); *c; ++c)
+        if (*c != '-') name += c == stepName(step) || c[-1] == '-' ? char(std::toupper(*c)) : *c;
+    return name;
+}
+
 // Header, `frames` data frames of `length` bytes each (at least 6), termination.
-inline FlashImage withFrames(int frames, std::size_t length = 40, const std::string& header = "HDR") {
-    return sample::flashImage(sample::image(frames, header, length - 6));
+inline FlashImage withFrames(int frames, std::size_t length = 40) {
+    return sample::flashImage(sample::image(frames, "HDR", length - 6));
 }
 
 class SessionFixture : public ::testing::Test {

@@ -1,8 +1,9 @@
-// phone-updater-cli flash over several simulated phones at once, and as a station (--repeat): what each phone
-// receives, the exit code, and the records of --log and --events read back field by field. The station's
-// terminal display: each port's line at 80 columns, and a whole station on a real pseudo-terminal of 80 x 24
-// read back as a screen after each event (--events).
+// phone-updater-cli flash against simulated phones: a lone port's lines and refusals, several ports at once,
+// a station (--repeat): what each phone receives, exit codes, signals, and the records of --log and --events
+// read back field by field. The station's terminal display: each port's line at 80 columns, and a whole
+// station on a real pseudo-terminal of 80 x 24 read back as a screen after each event.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,11 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
+#include "serial/port_info.h"
 #include "station/station.h"
 #include "station/station_display.h"
+#include "tests/support/named_child.h"
 #include "tests/support/program_run.h"
 #include "tests/support/records.h"
 #include "tests/support/sample_image.h"
@@ -28,11 +30,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
+const std::string kHint = "You will have to remove the battery and put it back before restarting";
 
 // `pairs` is "key=value|key=value...".
 void expectFields(const Record& record, const std::string& pairs) {
@@ -95,9 +93,13 @@ class Station : public ::testing::Test {
         args.push_back(imagePath);
         return args;
     }
+    // flash on one port, without a log.
+    std::unique_ptr<ProgramRun> flashOne(const std::string& port, const std::string& file) const {
+        return std::make_unique<ProgramRun>(PHONE_UPDATER_CLI, Lines{"flash", "--port", port, file}, dir);
+    }
     std::vector<Record> logRecords() const {
         std::vector<Record> records;
-        for (const std::string& line : linesOf(readFile(logPath))) records.push_back(parseRecord(line));
+        for (const std::string& line : linesOf(temp.read(logPath))) records.push_back(parseRecord(line));
         return records;
     }
     // The record of the session on `port`, with nothing missing from its shape.
@@ -113,7 +115,7 @@ class Station : public ::testing::Test {
     bool waitForLogLines(std::size_t count) const {
         for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;
              std::this_thread::sleep_for(20ms))
-            if (linesOf(readFile(logPath)).size() >= count) return true;
+            if (linesOf(temp.read(logPath)).size() >= count) return true;
         return false;
     }
     // Waits until no phone takes in any more bytes; returns what each received.
@@ -135,17 +137,154 @@ class Station : public ::testing::Test {
     Lines ports;
 };
 
-class SeveralPhones : public Station, public ::testing::WithParamInterface<int> {};
+// One port, once: the lines of a lone session. (A failure's and an Abort's lines: the session tests show the
+// boxes in order, and the lone port's Abort is a StopSignal row.)
+TEST_F(Station, ALonePortPrintsEachStatusAndFieldOnce) {
+    useImage(sample::image(30));
+    startPhones(1);
+    ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port=" + ports[0], imagePath});
+    EXPECT_EQ(cli.finish(), 0) << cli.err;
+    EXPECT_EQ(linesOf(cli.err), sessionLines(imeiOf(1)));
+    ASSERT_TRUE(sims[0]->waitForEnd(5s));
+    EXPECT_EQ(sims[0]->verdict().outcome, SimOutcome::Success) << sims[0]->verdict().text();
+}
 
-TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
-    startPhones(GetParam());
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--events"}));
-    ASSERT_EQ(cli.finish(), 0) << cli.err;
+// A port that cannot be opened, and why: missing, held by this program, not the user's, a console, another
+// update on it. The same device under a second name is one port given twice, refused before any opens.
+TEST_F(Station, ALonePortThatCannotBeOpenedExits1AndSaysWhy) {
+    startPhones(3, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1); });
+    NamedChild prompt(ports[1], "agetty", true);  // before any device is open here: it would inherit it
+    SerialLink holder;
+    holder.setPortResolver([this](char) { return ports[0]; });
+    ASSERT_TRUE(holder.open('1', kSlowSpeed));
+    auto first = flashOne(ports[2], imagePath);
+    ASSERT_TRUE(first->waitForLine("Power ON the phone ...")) << first->err;
+    for (int wait = 0; wait < 500 && describePort(ports[1]).state != PortState::Console; ++wait)
+        ::usleep(10000);
+    const std::string locked = temp.write("locked-port", {});
+    // As root the child runs as nobody, so the device can belong to a group as a real one does. An ordinary
+    // user may not reach the build (below a home folder only its owner enters): a copy may.
+    const group* dialout = ::getgrnam("dialout");
+    const bool grouped = ::geteuid() == 0 && dialout && ::chown(locked.c_str(), 0, dialout->gr_gid) == 0;
+    ::chmod(locked.c_str(), grouped ? 0660 : 0);
+    ::chmod(dir.c_str(), 0755);
+    std::filesystem::copy_file(PHONE_UPDATER_CLI, dir + "/phone-updater-cli");
+    const std::tuple<std::string, std::string, bool> rows[] = {
+        {dir + "/no-such-port", ": no such device", false},
+        {ports[0], ": the port is held by station_test (pid " + std::to_string(::getpid()) + ")", false},
+        {locked,
+         grouped
+             ? ": permission denied: add your user to the dialout group (sudo adduser $USER dialout), then "
+               "log in again"
+             : ": permission denied",
+         true},
+        {ports[1],
+         ": system console: a login prompt, agetty (pid " + std::to_string(prompt.pid) +
+             "), runs on this port, so no update ever uses it: connect the phone through a USB serial "
+             "adapter",
+         false},
+        {ports[2], ": another phone-updater-cli (pid " + std::to_string(first->pid()) + ") is updating on it",
+         false}};
+    for (const auto& [port, why, unprivileged] : rows) {
+        ProgramRun cli(unprivileged ? dir + "/phone-updater-cli" : PHONE_UPDATER_CLI,
+                       {"flash", "--port", port, imagePath}, dir, "", unprivileged);
+        EXPECT_EQ(cli.finish(), 1);
+        EXPECT_EQ(cli.err, "Error: Port is busy\nLink: CLOSED\nReady\n" + port + why + "\n");
+    }
+    first->signal(SIGINT);
+    EXPECT_EQ(first->finish(), 130);
+    std::filesystem::create_symlink(ports[2], dir + "/phone");
+    for (const Lines& twice : {Lines{dir + "/phone", ports[2]}, Lines{ports[2], "./phone"}}) {
+        ProgramRun cli(PHONE_UPDATER_CLI, {"flash", "--port", twice[0], "--port", twice[1], imagePath}, dir);
+        EXPECT_EQ(cli.finish(5s), 64);  // refused at once, or it would wait for a phone
+        EXPECT_EQ(
+            cli.err.substr(0, cli.err.find('\n')),
+            "phone-updater-cli: --port " + twice[0] + " and --port " + twice[1] + " are the same device");
+    }
+}
 
+// An image that does not load, or a log that cannot be appended to, stops the run before any port opens, with
+// an exit code of its own.
+TEST_F(Station, AnImageOrALogThatCannotBeUsedStopsTheRunBeforeAnyPortOpens) {
+    startPhones(1);
+    const std::string text = temp.write("text.bin", sample::bytesOf("hello")),
+                      missing = dir + "/missing.sbin";
+    const std::tuple<Lines, int, std::string> rows[] = {
+        {{text},
+         65,
+         "Unrecognized flash image format\n" + text +
+             ": the first bytes, 68 65 6C 6C (\"hell\"), are not the start of an SBIN, SHEX or EMMA image\n"},
+        {{missing}, 66, "Unable to open flash image\n" + missing + ": no such file or directory\n"},
+        {{"--log", dir + "/missing/log", imagePath},
+         73,
+         "phone-updater-cli: cannot append to " + dir + "/missing/log: No such file or directory\n"}};
+    for (const auto& [args, code, err] : rows) {
+        Lines all{"flash", "--port", ports[0]};
+        all.insert(all.end(), args.begin(), args.end());
+        ProgramRun cli(PHONE_UPDATER_CLI, all, dir);
+        EXPECT_EQ(cli.finish(), code);
+        EXPECT_EQ(cli.err, err);
+    }
+    EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);  // the port was never opened
+}
+
+TEST_F(Station, ASignalAtAnyMomentEndsALonePortPromptlyWith130Or143) {
+    startPhones(1, [](int, PhoneSimOptions& o) { o.powerOnDelay = std::chrono::hours(1), o.repeat = true; });
+    for (int round = 0; round < 30; ++round) {  // from before the program runs to the power-on wait
+        const int signal = round % 2 ? SIGTERM : SIGINT;
+        auto cli = flashOne(ports[0], imagePath);
+        std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+        cli->signal(signal);
+        EXPECT_EQ(cli->finish(5s), 128 + signal) << "signal " << 300 * round << " us after the start";
+    }
+}
+
+// Ports side by side, a phone on each. A wrong reply in each state that checks one ends its own session only:
+// the end record names the step and the bytes that came instead, and the trace shows them arrive. The phones
+// with no fault get the whole session, their lines, their record and an event for each state. The run exits
+// with the first failure's code.
+TEST_F(Station, EachPortRunsItsOwnSessionToItsOwnRecord) {
+    struct Fault {
+        SimStep step;
+        const char* failedStep;
+        int code;
+    };
+    const Fault faults[] = {
+        {SimStep::BootParameters, "boot-mode", 2},    {SimStep::SecondZeroBlock, "handshake", 2},
+        {SimStep::BootApplication, "boot-loader", 2}, {SimStep::WakeUp, "speed-change", 2},
+        {SimStep::ServiceStart, "service-loader", 2}, {SimStep::Imei, "imei", 2},
+        {SimStep::EraseDone, "erase", 2},             {SimStep::BlankCheck, "blank-check", 2},
+        {SimStep::Frames, "streaming", 2},            {SimStep::FinalCheck, "final-check", 4},
+    };
+    const int faulty = static_cast<int>(std::size(faults));
+    startPhones(faulty + 2, [&](int k, PhoneSimOptions& o) {
+        if (k <= faulty) o.replyFaults[faults[k - 1].step] = ReplyFault::Wrong;
+    });
+    const std::string tracePath = dir + "/trace.txt";
+    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--events", "--trace", tracePath}));
+    EXPECT_EQ(cli.finish(), 2) << cli.err;
     const std::vector<Record> records = logRecords();
-    ASSERT_EQ(records.size(), static_cast<std::size_t>(GetParam()));
+    ASSERT_EQ(records.size(), sims.size());
+    const std::string trace = temp.read(tracePath);
+    for (std::size_t i = 0; i < std::size(faults); ++i) {
+        const std::string wrong = wrongReply(faults[i].step, PhoneKind::T1x, imeiOf(int(i) + 1));
+        std::string hex;
+        for (unsigned char c : wrong) {
+            char pair[4];
+            std::snprintf(pair, sizeof pair, hex.empty() ? "%02x" : " %02x", c);
+            hex += pair;
+        }
+        expectFields(recordFor(records, ports[i]), "result=failure|code=" + std::to_string(faults[i].code) +
+                                                       "|failed_step=" + faults[i].failedStep +
+                                                       "|received=" + hex);
+        EXPECT_NE(trace.find(" " + ports[i] + " <- " + std::to_string(wrong.size()) + ": " + hex + "  |"),
+                  std::string::npos)
+            << stepName(faults[i].step);
+    }
+    EXPECT_NE(trace.find("(frame 400)"), std::string::npos);  // the frame stream is there, a line a frame
+
     const Lines printed = linesOf(cli.err), events = linesOf(cli.out);
-    for (int k = 1; k <= GetParam(); ++k) {
+    for (int k = faulty + 1; k <= faulty + 2; ++k) {
         PhoneSim& sim = *sims[k - 1];
         ASSERT_TRUE(sim.waitForEnd(5s));
         EXPECT_EQ(sim.verdict().outcome, SimOutcome::Success) << sim.verdict().text();  // every byte checked
@@ -159,7 +298,7 @@ TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
         expectFields(r,
                      "event=end|state=ended|status=CRC checking ...|model=T1x|format=SBIN|version=null|"
                      "frames=400|checksums_ok=true|frames_sent=400|result=success|code=0|"
-                     "text=Software updated completed|imei=" +
+                     "text=Software updated completed|failed_step=null|received=null|imei=" +
                          imeiOf(k) + "|file=" + imagePath + "|size=" + std::to_string(image.size) +
                          "|bytes_sent=" + std::to_string(sim.bytesReceived()));
         // ISO times in UTC sort as text: started <= detected <= ended, and the seconds are their span.
@@ -182,82 +321,34 @@ TEST_P(SeveralPhones, EachGetsTheWholeSessionAndARecord) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TwoAndFour, SeveralPhones, ::testing::Values(2, 4));
-
-// A wrong reply at each step that checks one, on a port of its own: the end record names the step and the
-// bytes that came instead, and the trace shows them arrive. Each fault ends its own session only: a phone
-// with no fault succeeds, and the run exits with the first failure's code.
-TEST_F(Station, AWrongReplyIsInTheRecordAndInTheTrace) {
-    struct Fault {
-        SimStep step;
-        const char* failedStep;
-        int code;
-    };
-    const Fault faults[] = {
-        {SimStep::LoadRequest, "boot-mode", 2},          {SimStep::BootParameters, "boot-mode", 2},
-        {SimStep::ZeroBlock, "boot-mode", 2},            {SimStep::SecondZeroBlock, "handshake", 2},
-        {SimStep::BootApplication, "boot-loader", 2},    {SimStep::WakeUp, "speed-change", 2},
-        {SimStep::ServiceLoadRequest, "service-loader", 2}, {SimStep::ServiceApplication, "service-loader", 2},
-        {SimStep::ServiceStart, "service-loader", 2},    {SimStep::Imei, "imei", 2},
-        {SimStep::Erase, "erase", 2},                    {SimStep::EraseDone, "erase", 2},
-        {SimStep::BlankCheck, "blank-check", 2},         {SimStep::StreamStart, "streaming", 2},
-        {SimStep::Frames, "streaming", 2},               {SimStep::FinalCheck, "final-check", 4},
-    };
-    useImage(sample::image(20));
-    const int faulty = static_cast<int>(std::size(faults));
-    startPhones(faulty + 1, [&](int k, PhoneSimOptions& o) {
-        if (k <= faulty) o.replyFaults[faults[k - 1].step] = ReplyFault::Wrong;
-    });
-    const std::string tracePath = dir + "/trace.txt";
-    ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--trace", tracePath}));
-    EXPECT_EQ(cli.finish(), 2) << cli.err;
-    const std::vector<Record> records = logRecords();
-    const std::string trace = readFile(tracePath);
-    for (std::size_t i = 0; i < std::size(faults); ++i) {
-        const std::string wrong = wrongReply(faults[i].step, PhoneKind::T1x, imeiOf(int(i) + 1));
-        std::string hex;
-        for (unsigned char c : wrong) {
-            char pair[4];
-            std::snprintf(pair, sizeof pair, hex.empty() ? "%02x" : " %02x", c);
-            hex += pair;
-        }
-        expectFields(recordFor(records, ports[i]), "result=failure|code=" + std::to_string(faults[i].code) +
-                                                       "|failed_step=" + faults[i].failedStep + "|received=" + hex);
-        EXPECT_NE(trace.find(" " + ports[i] + " <- " + std::to_string(wrong.size()) + ": " + hex + "  |"),
-                  std::string::npos)
-            << stepName(faults[i].step);
-    }
-    ASSERT_TRUE(sims[faulty]->waitForEnd(5s));
-    EXPECT_EQ(sims[faulty]->verdict().outcome, SimOutcome::Success) << sims[faulty]->verdict().text();
-    expectFields(recordFor(records, ports[faulty]), "result=success|failed_step=null|received=null");
-    // The frame stream is there, a line a frame.
-    EXPECT_NE(trace.find("(frame 20)"), std::string::npos);
-}
-
-// Ctrl-C, and a hang-up (the terminal closed, an ssh session dropped) alike; and Ctrl-C while the display's
-// terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither the abort nor the end.
+// Ctrl-C, SIGTERM and a hang-up (the terminal closed, an ssh session dropped) alike, on a station and on a
+// lone port; and Ctrl-C while the terminal is stopped (Ctrl-S, XOFF from its reader), which holds up neither
+// the abort nor the end.
 struct Stop {
+    const char* name;
     int signal;
     bool terminalStopped;
+    int ports;
 };
 class StopSignal : public Station, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
-    startPhones(3, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames each
+    const Stop stop = GetParam();
+    startPhones(stop.ports, [](int, PhoneSimOptions& o) { o.emulateLineRate = true; });  // ~9 s of frames
     const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
     const std::string onTerminal =
-        GetParam().terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
+        stop.terminalStopped ? "exec 2>" + std::string(::ptsname(terminal)) + ";" : "";
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs(), dir, onTerminal);
     for (const auto& sim : sims) ASSERT_TRUE(sim->waitForStep(SimStep::Frames, 30s));
-    if (GetParam().terminalStopped) {
+    if (stop.terminalStopped) {
         ASSERT_EQ(::write(terminal, "\x13", 1), 1);
     }
-    std::this_thread::sleep_for(1s);  // the display draws into the stopped terminal meanwhile
+    std::this_thread::sleep_for(1s);  // the display or the progress bar draws into the terminal meanwhile
     std::vector<std::size_t> atSignal;
     for (const auto& sim : sims) atSignal.push_back(sim->bytesReceived());
-    cli.signal(GetParam().signal);
-    EXPECT_EQ(cli.finish(10s), 128 + GetParam().signal) << cli.err;
+    cli.signal(stop.signal);
+    EXPECT_EQ(cli.finish(10s), 128 + stop.signal) << cli.err;
     ::close(terminal);
     // What the ports had handed to the line before the signal still drains from the pseudo-terminal's 4 KB
     // buffer, and a busy machine may take a moment to deliver the signal; a port still streaming would add
@@ -272,10 +363,18 @@ TEST_P(StopSignal, StopsEveryStreamWritesEveryRecordAndNothingIsSentAfterIt) {
         expectFields(r, "result=aborted|code=null|status=Updating software ...");
         EXPECT_LT(std::stoll(r.at("frames_sent")), 400);
     }
+    if (stop.ports == 1 && !stop.terminalStopped) {
+        EXPECT_TRUE(cli.err.ends_with("Updating software ...\nAbort: " + kHint + "\nLink: CLOSED\nReady\n"))
+            << cli.err;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(IntHupAndStoppedTerminal, StopSignal,
-                         ::testing::Values(Stop{SIGINT, false}, Stop{SIGHUP, false}, Stop{SIGINT, true}));
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
+                         ::testing::Values(Stop{"HangUp", SIGHUP, false, 3},
+                                           Stop{"CtrlCOnAStoppedTerminal", SIGINT, true, 3},
+                                           Stop{"LonePortCtrlCOnAStoppedTerminal", SIGINT, true, 1},
+                                           Stop{"LonePortTerminate", SIGTERM, false, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A reader that goes away (`2>&1 | head -3`) costs no phone: every session goes on to its end and its record,
 // and the run exits with a code of its own.
@@ -298,7 +397,7 @@ TEST_P(PipedToHead, EverySessionEndsAndIsRecordedAndTheRunExits75) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(OneAndTwoPorts, PipedToHead, ::testing::Values(1, 2));
+INSTANTIATE_TEST_SUITE_P(Ports, PipedToHead, ::testing::Values(1, 2), ::testing::PrintToStringParamName());
 
 // Started with standard descriptors closed (by a service manager, a launcher, `>&-`), neither the updater nor
 // the simulated phone lets its own output reach the line, the wake-up pipe or the log. Without care the log
@@ -313,7 +412,8 @@ TEST_F(Station, ClosedStandardDescriptorsReachNeitherTheLineNorTheLog) {
         EXPECT_EQ(cli.finish(), 0) << closed;
         EXPECT_EQ(sims.back()->verdict().outcome, SimOutcome::Success)
             << closed << sims.back()->verdict().text();
-        EXPECT_EQ(linesOf(readFile(logPath)).size(), 1u) << closed << ": " << readFile(logPath);  // no events
+        EXPECT_EQ(linesOf(temp.read(logPath)).size(), 1u)
+            << closed << ": " << temp.read(logPath);  // no events
         std::filesystem::remove(logPath);
         sims.clear(), ports.clear();
     }
@@ -342,7 +442,7 @@ TEST_F(Station, ThreePhonesInARowAndOneThatStayedConnectedAndAKilledRunsWholeRec
     const std::vector<Record> records = logRecords();
     ASSERT_GE(records.size(), 5u);
     EXPECT_EQ(records[0], (Record{{"earlier", "true"}}));
-    EXPECT_EQ(readFile(logPath).back(), '\n');
+    EXPECT_EQ(temp.read(logPath).back(), '\n');
     for (std::size_t i = 1; i < records.size(); ++i) EXPECT_EQ(records[i].size(), 24u) << i;
     const Lines results{"success", "same-phone", "success", "success"};
     for (std::size_t i = 0; i < results.size(); ++i) {
@@ -379,16 +479,6 @@ TEST_F(Station, AnEventsReaderThatStopsReadingCannotHoldUpTheEnd) {
     ASSERT_TRUE(sims[0]->waitForEnd(5s));
     EXPECT_EQ(sims[0]->verdict().outcome, SimOutcome::Success);
     ::close(reader);
-}
-
-TEST_F(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortOpens) {
-    startPhones(1);
-    ProgramRun cli(PHONE_UPDATER_CLI,
-                   {"flash", "--port", ports[0], "--log", dir + "/missing/log", imagePath});
-    EXPECT_EQ(cli.finish(), 73);
-    EXPECT_EQ(cli.err,
-              "phone-updater-cli: cannot append to " + dir + "/missing/log: No such file or directory\n");
-    EXPECT_EQ(sims[0]->step(), SimStep::WaitingForUpdater);
 }
 
 // Every state a port can show, with a long name: the essentials survive 80 columns.
@@ -443,9 +533,7 @@ class StationScreen : public Station {
   protected:
     void SetUp() override {
         Station::SetUp();
-        winsize size{};
-        size.ws_col = 80;
-        size.ws_row = 24;
+        winsize size{24, 80, 0, 0};  // rows, columns
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
         int ends[2];
         ASSERT_EQ(::pipe(ends), 0);
@@ -642,9 +730,7 @@ TEST_F(StationScreen, AResizeRepaintsTheScreenWholeAndPortsWithNoPhoneEndIdle) {
     ProgramRun cli(PHONE_UPDATER_CLI, flashArgs({"--repeat"}), dir,
                    "exec 2>" + std::string(::ttyname(slave)) + ";");
     expectWholeBlock(80);
-    winsize size{};
-    size.ws_col = 60;
-    size.ws_row = 20;
+    const winsize size{20, 60, 0, 0};
     ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
     screen.resize(60, 20);
     expectWholeBlock(60);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,6 +127,10 @@ class TempDir {
             .write(reinterpret_cast<const char*>(content.data()),
                    static_cast<std::streamsize>(content.size()));
         return (path_ / name).string();
+    }
+    std::string read(const std::string& name) const {  // a file's whole content ("" when there is none)
+        std::ifstream in(path_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
   private:

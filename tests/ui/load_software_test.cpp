@@ -33,8 +33,6 @@ TEST_F(LoadSoftware, FieldsFollowTheContentNotTheName) {
     const std::tuple<std::string, Bytes, std::string> rows[] = {
         {"update.final.sbin", sbin, " UPDATE|SBIN| CXC132611|OK|" + size},
         {"looks-binary.sbin", toShex(sbin), " LOOKS-BINARY|SHEX| CXC132611|OK|" + size},
-        {"phone.r01", toEmma(sbin, "R2A", "20000426TST"),
-         " PHONE|EMMA| CXC132611 R2A 20000426TST|OK|" + size},
         {"bad.sbin", bad, " BAD|SBIN| CXC132611|ERROR| " + std::to_string(bad.size()) + " bytes|2|"},
         {"plain", plain, " PLAIN|SBIN||OK| " + std::to_string(plain.size()) + " bytes|1|"},
         {"bl\xC3\xA5.sbin", sbin, " BL\xC3\x85|SBIN| CXC132611|OK|" + size},  // a letter, not bytes

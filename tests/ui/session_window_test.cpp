@@ -7,14 +7,14 @@
 #include <map>
 
 #include "serial/activity_flags.h"
-#include "tools/phone-sim/phone_sim.h"
+#include "tests/session/session_fixture.h"
 #include "window_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kHint = "You will have to remove the battery and put it back before restarting";
+using session_test::kHint;
 
 class WindowSession : public ::testing::Test {
   protected:
@@ -25,10 +25,7 @@ class WindowSession : public ::testing::Test {
     void TearDown() override { f.window.session().shutdown(); }
     // Starts a phone (fast unless `tune` says otherwise) and presses Update.
     void update(const std::function<void(PhoneSimOptions&)>& tune = {}) {
-        PhoneSimOptions o;
-        o.emulateLineRate = false;
-        o.powerOnDelay = 20ms;
-        o.eraseTime = 2000ms;  // wide of the 200 ms window even when a busy machine holds a session up
+        PhoneSimOptions o = session_test::phoneOptions();
         if (tune) tune(o);
         std::string error;
         ASSERT_TRUE(setExpectedImage(o, *f.window.heldImage().image, error)) << error;
