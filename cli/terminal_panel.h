@@ -17,16 +17,10 @@ class TerminalPanel final : public LonePanel {
 
     void setStatus(const std::string& text) override;
     void setFieldText(int control, const std::string& text) override;
-    void clearImageFields() override {}
     void progressStart(std::uint32_t range) override;
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    // The session is given its port; it never asks the panel.
-    char selectedPortDigit() override { return 0; }
-    void setControlEnabled(int, bool) override {}
-    void setControlVisible(int, bool) override {}
-    void redrawPanel() override {}
 
     // Writes a line of its own (e.g. why a port would not open), keeping the bar out of the way.
     void note(const std::string& line) override;

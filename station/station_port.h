@@ -24,9 +24,20 @@ inline constexpr const char* kIdleText = "stopped while waiting for a phone";
 // "PATH: why", with the fix for a permission problem.
 std::string whyPortFailed(const SerialLink& link);
 
+// A panel with no window behind it: no image fields, controls or redraws, and the session is given its
+// port, so it never asks which one is selected.
+class HeadlessPanel : public Panel {
+  public:
+    void clearImageFields() override {}
+    char selectedPortDigit() override { return 0; }
+    void setControlEnabled(int, bool) override {}
+    void setControlVisible(int, bool) override {}
+    void redrawPanel() override {}
+};
+
 // The front end of a lone port (`flash` with one port, once): every panel call of its session as it comes,
 // and the lines the port adds of its own (why it would not open).
-class LonePanel : public Panel {
+class LonePanel : public HeadlessPanel {
   public:
     virtual void note(const std::string& line) = 0;
 };
@@ -57,7 +68,7 @@ struct PortSetup {
     LinkObserver* observer = nullptr;  // sees every byte of the port's link (the trace)
 };
 
-class StationPort final : public Panel {
+class StationPort final : public HeadlessPanel {
   public:
     explicit StationPort(PortSetup setup);
     ~StationPort() override;
@@ -69,16 +80,10 @@ class StationPort final : public Panel {
 
     void setStatus(const std::string& text) override;
     void setFieldText(int control, const std::string& text) override;
-    void clearImageFields() override {}
     void progressStart(std::uint32_t range) override;
     void progressStep() override;
     void progressReset() override;
     void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    // The session is given its port; it never asks the panel.
-    char selectedPortDigit() override { return 0; }
-    void setControlEnabled(int, bool) override {}
-    void setControlVisible(int, bool) override {}
-    void redrawPanel() override {}
 
   private:
     using Steady = std::chrono::steady_clock;
